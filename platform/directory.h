@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+// Identifies a directory independently of the path that reached it, so that
+// a walk can recognise a directory met again through a link or junction.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+  friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
+};
+
+struct DirectoryEntry {
+  const char16_t* name = nullptr;  // valid until the next call of next()
+  std::uint32_t nameLength = 0;
+  bool isDirectory = false;  // links to directories count as directories
+};
+
+// Lists the entries of one directory in the order the system delivers them,
+// "." and ".." included where the system reports them.
+class DirectoryListing {
+ public:
+  DirectoryListing();
+  ~DirectoryListing();
+  DirectoryListing(const DirectoryListing&) = delete;
+  DirectoryListing& operator=(const DirectoryListing&) = delete;
+
+  // `directory` is a zero-terminated path ending in the separator; it holds
+  // `length` units before the terminator. False when it cannot be listed.
+  bool open(const char16_t* directory, std::uint32_t length);
+  // The next entry; false at the end of the listing or on an error.
+  bool next(DirectoryEntry& entry);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The identity of the directory at `path` (zero-terminated), following links.
+bool identifyDirectory(const char16_t* path, FileIdentity& identity);
+
+}  // namespace platform

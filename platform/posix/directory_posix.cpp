@@ -1,0 +1,60 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/directory.h"
+#include "platform/posix/path_codec.h"
+
+namespace platform {
+
+struct DirectoryListing::State {
+  DIR* dir = nullptr;
+  std::string path;  // the directory, ending in '/'
+  std::u16string name;
+};
+
+DirectoryListing::DirectoryListing() : state_(new State) {}
+
+DirectoryListing::~DirectoryListing() {
+  if (state_->dir) ::closedir(state_->dir);
+}
+
+bool DirectoryListing::open(const char16_t* directory, std::uint32_t /*length*/) {
+  if (state_->dir) ::closedir(state_->dir);
+  state_->path = posix::toNative(directory);
+  state_->dir = ::opendir(state_->path.c_str());
+  return state_->dir != nullptr;
+}
+
+bool DirectoryListing::next(DirectoryEntry& entry) {
+  if (!state_->dir) return false;
+  while (const dirent* d = ::readdir(state_->dir)) {
+    const std::size_t size = std::strlen(d->d_name);
+    // A name that cannot be spelled in UTF-16 could not be opened again.
+    if (!posix::fromNative(d->d_name, size, state_->name)) continue;
+    bool isDirectory = d->d_type == DT_DIR;
+    if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {
+      // Links count as what they lead to, as junctions do on Windows.
+      struct stat st;
+      const std::string full = state_->path + d->d_name;
+      isDirectory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    entry.name = state_->name.c_str();
+    entry.nameLength = static_cast<std::uint32_t>(state_->name.size());
+    entry.isDirectory = isDirectory;
+    return true;
+  }
+  return false;
+}
+
+bool identifyDirectory(const char16_t* path, FileIdentity& identity) {
+  struct stat st;
+  if (::stat(posix::toNative(path).c_str(), &st) != 0) return false;
+  identity.volume = static_cast<std::uint64_t>(st.st_dev);
+  identity.index = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform::posix {
+
+// Paths are UTF-16 above this layer and bytes at the system call. Each unit
+// is encoded by itself, as the rest of the program encodes text.
+std::string toNative(const char16_t* path);
+
+// Decodes a name from the system. False (and the name is to be skipped)
+// when the bytes do not survive the trip to UTF-16 and back unchanged: the
+// entry could not be reached again through its converted path.
+bool fromNative(const char* bytes, std::size_t size, std::u16string& out);
+
+}  // namespace platform::posix

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Stores the full path of the running program's file into `buffer` (room
+// for `capacity` units including a terminating zero) and returns the number
+// of units stored before the terminator; 0 when it cannot be determined.
+// A path that does not fit is cut to capacity - 1 units.
+std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity);
+
+// Console output, written in the order of the calls.
+void writeStdout(const char* data, std::size_t size);
+void writeStderr(const char* data, std::size_t size);
+void flushStdout();
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+#include <string>
+
+#include "platform/directory.h"
+#include "platform/win32/windows_min.h"
+
+namespace platform {
+
+struct DirectoryListing::State {
+  HANDLE find = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAW data;
+  bool pending = false;  // `data` holds an entry not handed out yet
+};
+
+DirectoryListing::DirectoryListing() : state_(new State) {}
+
+DirectoryListing::~DirectoryListing() {
+  if (state_->find != INVALID_HANDLE_VALUE) ::FindClose(state_->find);
+}
+
+bool DirectoryListing::open(const char16_t* directory, std::uint32_t length) {
+  if (state_->find != INVALID_HANDLE_VALUE) ::FindClose(state_->find);
+  std::wstring pattern(win32::wide(directory), length);
+  pattern += L"*.*";
+  state_->find = ::FindFirstFileW(pattern.c_str(), &state_->data);
+  state_->pending = state_->find != INVALID_HANDLE_VALUE;
+  return state_->pending;
+}
+
+bool DirectoryListing::next(DirectoryEntry& entry) {
+  if (state_->find == INVALID_HANDLE_VALUE) return false;
+  if (!state_->pending && !::FindNextFileW(state_->find, &state_->data)) return false;
+  state_->pending = false;
+  entry.name = reinterpret_cast<const char16_t*>(state_->data.cFileName);
+  entry.nameLength = static_cast<std::uint32_t>(::wcslen(state_->data.cFileName));
+  entry.isDirectory = (state_->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return true;
+}
+
+bool identifyDirectory(const char16_t* path, FileIdentity& identity) {
+  // Backup semantics let CreateFileW open a directory; following the
+  // reparse point gives the identity of the directory a junction leads to.
+  HANDLE h = ::CreateFileW(win32::wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
+  ::CloseHandle(h);
+  if (!ok) return false;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace platform
