@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -10,6 +12,11 @@ namespace platform {
 // of units stored before the terminator; 0 when it cannot be determined.
 // A path that does not fit is cut to capacity - 1 units.
 std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity);
+
+// The command-line arguments as UTF-8 bytes, the program name first. On
+// Windows they are taken from the wide command line, so that a name outside
+// the ANSI code page reaches the program intact.
+std::vector<std::string> argumentsAsUtf8(int argc, char** argv);
 
 // Console output, written in the order of the calls.
 void writeStdout(const char* data, std::size_t size);

@@ -24,4 +24,8 @@ std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity) {
   return count;
 }
 
+std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace platform

@@ -1,6 +1,8 @@
 #include "platform/program.h"
 #include "platform/win32/windows_min.h"
 
+#include <shellapi.h>
+
 namespace platform {
 
 std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity) {
@@ -10,6 +12,34 @@ std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity) {
   const std::uint32_t count = n >= capacity ? capacity - 1 : n;
   buffer[count] = u'\0';
   return count;
+}
+
+std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (!wide) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) {
+    std::string bytes;
+    // Unit by unit, as the program's own decoder expects: a lone surrogate
+    // survives the trip.
+    for (const wchar_t* p = wide[i]; *p; ++p) {
+      const unsigned u = static_cast<unsigned short>(*p);
+      if (u < 0x80u) {
+        bytes.push_back(static_cast<char>(u));
+      } else if (u < 0x800u) {
+        bytes.push_back(static_cast<char>(0xC0u | (u >> 6)));
+        bytes.push_back(static_cast<char>(0x80u | (u & 0x3Fu)));
+      } else {
+        bytes.push_back(static_cast<char>(0xE0u | (u >> 12)));
+        bytes.push_back(static_cast<char>(0x80u | ((u >> 6) & 0x3Fu)));
+        bytes.push_back(static_cast<char>(0x80u | (u & 0x3Fu)));
+      }
+    }
+    args.push_back(std::move(bytes));
+  }
+  ::LocalFree(wide);
+  return args;
 }
 
 }  // namespace platform

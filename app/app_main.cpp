@@ -1,0 +1,34 @@
+#include "app/app_main.h"
+
+#include "app/console_text.h"
+#include "app/file_locator.h"
+#include "app/program_directory.h"
+#include "xtd/utf8.h"
+
+namespace {
+
+// No argument, "." and "./" mean the program's own directory; any other
+// spelling of a directory is scanned as given.
+bool namesProgramDirectory(xtd::wstrview path) {
+  return path.length == 0 || xtd::equals(path, u".") || xtd::equals(path, u"./");
+}
+
+}  // namespace
+
+int appMain(xtd::wstrview path) {
+  FileLocator locator;
+  if (namesProgramDirectory(path)) {
+    locator.setPath(programDirectory().view());
+  } else {
+    locator.setPath(path);
+  }
+  locator.findFiles(xtd::wstrview(u"avd", 3));
+
+  xtd::dstring printable;
+  printable.reserve(locator.path().length());
+  xtd::wide_to_utf8(locator.path().data(), locator.path().data() + locator.path().length(), printable);
+  writeBanner(printable.view());
+
+  writeClosingLine(locator.count() > 0);
+  return 0;
+}
