@@ -1,0 +1,45 @@
+"""Runs the built avdconv, natively or under Wine, and reads what it leaves."""
+
+import os
+import subprocess
+
+EXE = os.environ.get("AVDCONV", "")
+EMULATOR = os.environ.get("AVDCONV_EMULATOR", "")
+WINDOWS = EXE.lower().endswith(".exe")
+
+BANNER_RULE = "#" * 50
+
+
+def tool_path(path):
+    """The path as the tool sees it: Wine maps / to drive Z:."""
+    if not WINDOWS:
+        return path
+    return "Z:" + path.replace("/", "\\")
+
+
+def separator():
+    return "\\" if WINDOWS else "/"
+
+
+def run(args, exe=None, cwd=None, timeout=600):
+    """Runs the tool; returns (exit status, stdout bytes with CRLF folded, stderr)."""
+    command = ([EMULATOR] if EMULATOR else []) + [exe or EXE] + list(args)
+    result = subprocess.run(command, cwd=cwd, capture_output=True, timeout=timeout)
+    out = result.stdout
+    if WINDOWS:
+        # The console's text mode writes "\n" as "\r\n".
+        out = out.replace(b"\r\n", b"\n")
+    return result.returncode, out, result.stderr
+
+
+def banner(shown_path):
+    return (
+        "\n" + BANNER_RULE + "\n"
+        "  Vantrel Archiv File Converter 1.1\n"
+        "  Path: " + shown_path + "\n"
+        "  Threads: 4 FileType: \"FLV\" for H264 and \"AVI\" for MJPEG\n"
+        + BANNER_RULE + "\n\n"
+    ).encode("utf-8")
+
+
+NO_ARCHIVES = b"finished - no avd files found in directory!"

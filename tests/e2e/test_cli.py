@@ -1,0 +1,61 @@
+"""The command line, the banner and the closing line, end to end."""
+
+import os
+import shutil
+import tempfile
+import unittest
+
+import avdtool
+
+
+class CommandLineTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="avdconv-e2e-")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+
+    def test_empty_directory_prints_banner_and_no_archive_line(self):
+        shown = avdtool.tool_path(self.dir)
+        status, out, _ = avdtool.run([shown])
+        self.assertEqual(status, 0)
+        self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+
+    def test_trailing_separator_is_printed_as_given(self):
+        shown = avdtool.tool_path(self.dir) + avdtool.separator()
+        status, out, _ = avdtool.run([shown])
+        self.assertEqual(status, 0)
+        self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+
+    def test_missing_directory_is_no_error(self):
+        shown = avdtool.tool_path(os.path.join(self.dir, "missing"))
+        status, out, _ = avdtool.run([shown, "ignored", "arguments"])
+        self.assertEqual(status, 0)
+        self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+
+    def test_program_directory_is_the_default(self):
+        exe = os.path.join(self.dir, os.path.basename(avdtool.EXE))
+        shutil.copy(avdtool.EXE, exe)
+        shown = avdtool.tool_path(self.dir) + avdtool.separator()
+        for args in ([], [""], ["."], ["./"]):
+            with self.subTest(args=args):
+                status, out, _ = avdtool.run(args, exe=exe, cwd="/")
+                self.assertEqual(status, 0)
+                self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+
+    def test_dot_backslash_is_scanned_as_a_path(self):
+        # Only "." and "./" name the program directory; ".\" is a path of its own.
+        status, out, _ = avdtool.run([".\\"], cwd=self.dir)
+        self.assertEqual(status, 0)
+        self.assertTrue(out.startswith(avdtool.banner(".\\")))
+
+    def test_invalid_utf8_argument_stops_before_scanning(self):
+        if avdtool.WINDOWS:
+            self.skipTest("Windows hands the program UTF-16 arguments")
+        status, out, err = avdtool.run([os.fsencode(self.dir) + b"\xff"])
+        self.assertEqual(status, 2)
+        self.assertEqual(out, b"")
+        self.assertIn(b"not valid UTF-8", err)
+        self.assertEqual(err.count(b"\n"), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
