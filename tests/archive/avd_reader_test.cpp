@@ -1,0 +1,206 @@
+#include "archive/avd_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ostra/tick_time.h"
+#include "tests/support/avd_builder.h"
+#include "tests/support/fault_files.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using avdtest::AvdBuilder;
+
+struct Frame {
+  int kind;
+  std::string payload;
+  std::uint32_t ticks;
+};
+
+class AvdReaderTest : public ::testing::Test {
+ protected:
+  std::filesystem::path write(const std::string& bytes, const std::string& name = "a.avd") {
+    const auto file = tmp_ / name;
+    avdtest::writeFile(file, bytes);
+    return file;
+  }
+
+  // Opens the archive, checks the stream header and collects every frame.
+  std::vector<Frame> readAll(const std::filesystem::path& file, std::uint32_t chunk = 0,
+                             std::string* header = nullptr) {
+    AvdReader reader;
+    if (chunk) reader.setChunkForTesting(chunk);
+    const xtd::dwstring path = avdtest::widePath(file);
+    EXPECT_TRUE(reader.openArchive(path.view()));
+    xtd::strview view;
+    const AvdRecordHeader* h = reader.readRecord(view);
+    EXPECT_NE(h, nullptr);
+    if (!h) return {};
+    EXPECT_EQ(h->type, 0);
+    if (header) *header = std::string(view.data, view.length);
+    std::vector<Frame> frames;
+    std::uint32_t ticks = 0;
+    for (int kind; (kind = reader.nextFrame(view, &ticks)) != -1;) {
+      frames.push_back({kind, std::string(view.data, view.length), ticks});
+    }
+    EXPECT_EQ(view.length, 0u);
+    return frames;
+  }
+
+  avdtest::TempDir tmp_;
+};
+
+TEST_F(AvdReaderTest, DeliversHeaderAndFramesWithKindsAndTicks) {
+  AvdBuilder b;
+  b.mjpegHeader(25, 640, 480).frame("one", 100, 0, 1).frame("two", 101, 0, 2).frame("three", 101, 9999, 1);
+  std::string header;
+  const auto frames = readAll(write(b.bytes()), 0, &header);
+  EXPECT_EQ(header, avdtest::streamHeaderPayload(2, "", avdtest::le32(25) + avdtest::le32(640) + avdtest::le32(480)));
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].payload, "one");
+  EXPECT_EQ(frames[0].kind, 2);  // type 1 is kind 2
+  EXPECT_EQ(frames[1].kind, 1);  // type 2 is kind 1
+  EXPECT_EQ(frames[2].payload, "three");
+  EXPECT_EQ(frames[0].ticks, Ostra::toTicks(100, 0));
+  EXPECT_EQ(frames[1].ticks - frames[0].ticks, 100u);  // one second is 100 ticks
+  EXPECT_EQ(frames[2].ticks, frames[1].ticks);          // 9,999 us in the same 10 ms step
+}
+
+TEST_F(AvdReaderTest, ZeroLengthPayloadIsAFrame) {
+  AvdBuilder b;
+  b.mjpegHeader(25, 8, 8).frame("", 1).frame("x", 2);
+  const auto frames = readAll(write(b.bytes()));
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].payload, "");
+  EXPECT_EQ(frames[1].payload, "x");
+}
+
+TEST_F(AvdReaderTest, RecordsCrossingRefillBoundariesArriveWhole) {
+  // A tiny refill size puts every boundary case inside a few hundred bytes.
+  AvdBuilder b;
+  b.mjpegHeader(25, 8, 8);
+  std::vector<std::string> payloads;
+  for (int i = 0; i < 40; ++i) {
+    payloads.push_back(std::string(static_cast<std::size_t>(i * 7 % 61), static_cast<char>('a' + i % 26)));
+    b.frame(payloads.back(), static_cast<std::uint32_t>(i));
+  }
+  for (std::uint32_t chunk : {12u, 13u, 31u, 64u, 100u}) {
+    SCOPED_TRACE(chunk);
+    const auto frames = readAll(write(b.bytes()), chunk);
+    ASSERT_EQ(frames.size(), payloads.size());
+    for (std::size_t i = 0; i < payloads.size(); ++i) EXPECT_EQ(frames[i].payload, payloads[i]);
+  }
+}
+
+TEST_F(AvdReaderTest, FileOfExactlyOneRefillEndsCleanly) {
+  AvdBuilder b;
+  b.mjpegHeader(25, 8, 8);
+  const std::size_t headerBytes = b.bytes().size();
+  const std::string payload(AvdReader::kReadChunk - headerBytes - AvdRecordHeader::kSize, 'p');
+  b.frame(payload, 5);
+  ASSERT_EQ(b.bytes().size(), AvdReader::kReadChunk);
+  const auto frames = readAll(write(b.bytes()));
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].payload.size(), payload.size());
+}
+
+TEST_F(AvdReaderTest, PayloadLargerThanOneRefillGrowsTheBuffer) {
+  AvdBuilder b;
+  std::string big(AvdReader::kReadChunk + 12345, '\0');
+  for (std::size_t i = 0; i < big.size(); i += 4096) big[i] = static_cast<char>(i / 4096);
+  b.mjpegHeader(25, 8, 8).frame("small", 1).frame(big, 2).frame("after", 3);
+  AvdReader reader;
+  const xtd::dwstring path = avdtest::widePath(write(b.bytes()));
+  ASSERT_TRUE(reader.openArchive(path.view()));
+  xtd::strview view;
+  ASSERT_NE(reader.readRecord(view), nullptr);
+  std::uint32_t ticks;
+  ASSERT_EQ(reader.nextFrame(view, &ticks), 2);
+  ASSERT_EQ(reader.nextFrame(view, &ticks), 2);
+  EXPECT_EQ(std::string(view.data, view.length), big);
+  EXPECT_GE(reader.bufferCapacity(), big.size());
+  ASSERT_EQ(reader.nextFrame(view, &ticks), 2);
+  EXPECT_EQ(std::string(view.data, view.length), "after");
+  EXPECT_EQ(reader.nextFrame(view, &ticks), -1);
+}
+
+TEST_F(AvdReaderTest, DamageEndsTheFramesAfterTheLastWholeRecord) {
+  AvdBuilder good;
+  good.mjpegHeader(25, 8, 8).frame("f1", 1).frame("f2", 2);
+  for (std::size_t garbage = 1; garbage <= 11; ++garbage) {
+    SCOPED_TRACE(garbage);
+    AvdBuilder b = good;
+    b.raw(std::string(garbage, '\x01'));
+    EXPECT_EQ(readAll(write(b.bytes())).size(), 2u);
+  }
+  {
+    AvdBuilder cut = good;
+    cut.frame("a payload cut short", 3);
+    std::string bytes = cut.bytes();
+    bytes.resize(bytes.size() - 5);
+    EXPECT_EQ(readAll(write(bytes)).size(), 2u);
+  }
+  {
+    AvdBuilder invalid = good;
+    invalid.record(3, "bad", 3).frame("unreached", 4);
+    EXPECT_EQ(readAll(write(invalid.bytes())).size(), 2u);
+  }
+  {
+    AvdBuilder second = good;
+    second.mjpegHeader(25, 8, 8).frame("unreached", 4);
+    EXPECT_EQ(readAll(write(second.bytes())).size(), 2u);
+  }
+}
+
+TEST_F(AvdReaderTest, EmptyOrHeaderlessFilesHaveNoRecords) {
+  AvdReader reader;
+  const xtd::dwstring empty = avdtest::widePath(write("", "empty.avd"));
+  ASSERT_TRUE(reader.openArchive(empty.view()));
+  xtd::strview view;
+  EXPECT_EQ(reader.readRecord(view), nullptr);
+  EXPECT_EQ(view.length, 0u);
+  reader.closeArchive();
+
+  const xtd::dwstring missing = avdtest::widePath(tmp_ / "missing.avd");
+  AvdReader other;
+  EXPECT_FALSE(other.openArchive(missing.view()));
+}
+
+TEST_F(AvdReaderTest, ClosedReaderReopensAndStartsOver) {
+  AvdBuilder b;
+  b.mjpegHeader(25, 8, 8).frame("again", 1);
+  AvdReader reader;
+  const xtd::dwstring path = avdtest::widePath(write(b.bytes()));
+  ASSERT_TRUE(reader.openArchive(path.view()));
+  xtd::strview view;
+  ASSERT_NE(reader.readRecord(view), nullptr);
+  reader.closeArchive();
+  const AvdRecordHeader* h = reader.readRecord(view);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->type, 0);
+}
+
+TEST_F(AvdReaderTest, ReadFailureEndsTheFramesAndLeaksNothing) {
+  AvdBuilder b;
+  b.mjpegHeader(25, 8, 8).frame("f1", 1).frame("f2", 2);
+  const xtd::dwstring path = avdtest::widePath(write(b.bytes()));
+  avdtest::FaultInjectingFiles faults;
+  avdtest::ScopedFileApi scoped(faults);
+  faults.failAt(avdtest::FileOp::Read, 2);
+  {
+    AvdReader reader;
+    reader.setChunkForTesting(45);  // the header fits the first read, the frames need a second
+    ASSERT_TRUE(reader.openArchive(path.view()));
+    xtd::strview view;
+    ASSERT_NE(reader.readRecord(view), nullptr);
+    std::uint32_t ticks;
+    EXPECT_EQ(reader.nextFrame(view, &ticks), -1);
+    EXPECT_TRUE(faults.fired());
+  }
+  EXPECT_EQ(faults.openHandles(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+#include "writers/avi_file.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+void put32(unsigned char* p, std::uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+void put16(unsigned char* p, std::uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void putTag(unsigned char* p, const char (&tag)[5]) { std::memcpy(p, tag, 4); }
+
+// The constant part of the header; the four variable fields are filled per file.
+struct HeaderTemplate {
+  unsigned char bytes[AviFile::kHeaderSize] = {};
+  constexpr HeaderTemplate() = default;
+};
+
+HeaderTemplate makeTemplate() {
+  HeaderTemplate t;
+  unsigned char* h = t.bytes;
+  putTag(h + 0, "RIFF");
+  putTag(h + 8, "AVI ");
+  putTag(h + 12, "LIST");
+  put32(h + 16, 196);
+  putTag(h + 20, "hdrl");
+  putTag(h + 24, "avih");
+  put32(h + 28, 56);
+  put32(h + 44, AviFile::kFlagHasIndex);
+  putTag(h + 88, "LIST");
+  put32(h + 92, 120);
+  putTag(h + 96, "strl");
+  putTag(h + 100, "strh");
+  put32(h + 104, 56);
+  putTag(h + 108, "vids");
+  putTag(h + 112, "MJPG");
+  put32(h + 128, 1);  // scale: the rate is in frames per second
+  putTag(h + 164, "strf");
+  put32(h + 168, 44);
+  put32(h + 172, 40);
+  put16(h + 184, 1);   // planes
+  put16(h + 186, 24);  // bits per pixel
+  putTag(h + 188, "MJPG");
+  putTag(h + 216, "LIST");
+  putTag(h + 224, "movi");
+  return t;
+}
+
+const HeaderTemplate& headerTemplate() {
+  static const HeaderTemplate t = makeTemplate();
+  return t;
+}
+
+void serialiseMainHeader(const AviMainHeader& m, unsigned char* out) {
+  const std::uint32_t fields[14] = {m.microSecPerFrame, m.maxBytesPerSec, m.paddingGranularity, m.flags,
+                                    m.totalFrames,      m.initialFrames,  m.streams,            m.suggestedBufferSize,
+                                    m.width,            m.height,         m.reserved[0],        m.reserved[1],
+                                    m.reserved[2],      m.reserved[3]};
+  for (int i = 0; i < 14; ++i) put32(out + 4 * i, fields[i]);
+}
+
+bool write32At(platform::FileApi& fs, platform::Stream* s, std::uint64_t offset, std::uint32_t value) {
+  unsigned char b[4];
+  put32(b, value);
+  return fs.streamSeek(s, offset) && fs.streamWrite(s, b, 4) == 4;
+}
+
+// Writes everything the close adds to the file, in file order.
+bool patchAndIndex(AviFile* file) {
+  platform::FileApi& fs = platform::files();
+  platform::Stream* s = file->stream;
+  AviMainHeader& main = file->mainHeader;
+  main.flags |= AviFile::kFlagHasIndex;
+  const std::uint32_t frames = main.totalFrames;
+  const std::uint64_t moviEnd = file->runningLength;
+
+  if (!write32At(fs, s, 4, static_cast<std::uint32_t>(moviEnd + 16ull * frames))) return false;
+  if (!write32At(fs, s, file->moviListOffset + 4, static_cast<std::uint32_t>(moviEnd - file->moviListOffset - 8)))
+    return false;
+  unsigned char mainBytes[AviFile::kMainHeaderSize];
+  serialiseMainHeader(main, mainBytes);
+  if (!fs.streamSeek(s, file->mainHeaderOffset + 8) || fs.streamWrite(s, mainBytes, sizeof mainBytes) != sizeof mainBytes)
+    return false;
+
+  // The sizes are read back from the chunk headers; none may lead past the
+  // data the writer put there.
+  std::vector<std::uint32_t> sizes;
+  sizes.reserve(frames);
+  std::uint64_t chunkOffset = AviFile::kHeaderSize;
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    unsigned char b[4];
+    if (!fs.streamSeek(s, chunkOffset + 4) || fs.streamRead(s, b, 4) != 4) return false;
+    const std::uint32_t size = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
+                               std::uint32_t{b[3]} << 24;
+    sizes.push_back(size);
+    chunkOffset += std::uint64_t{size} + 8;
+    if (chunkOffset > moviEnd) return false;
+  }
+  if (chunkOffset != moviEnd) return false;
+
+  if (!fs.streamSeek(s, moviEnd)) return false;
+  unsigned char entry[16];
+  putTag(entry, "idx1");
+  put32(entry + 4, 16 * frames);
+  if (fs.streamWrite(s, entry, 8) != 8) return false;
+  file->runningLength += 8;
+  std::uint32_t offset = AviFile::kHeaderSize;
+  for (std::uint32_t size : sizes) {
+    std::memcpy(entry, file->indexChunkId, 4);
+    put32(entry + 4, 0);
+    put32(entry + 8, offset);
+    put32(entry + 12, size);
+    if (fs.streamWrite(s, entry, 16) != 16) return false;
+    offset += size + 8;
+    file->runningLength += 16;
+  }
+  return fs.streamFlushToDisk(s);
+}
+
+}  // namespace
+
+AviFile* aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t framesPerSecond,
+                     const char16_t* path) {
+  std::unique_ptr<AviFile> file(new (std::nothrow) AviFile);
+  if (!file) return nullptr;
+  platform::FileApi& fs = platform::files();
+  file->stream = fs.streamOpen(path, file->buffer, sizeof file->buffer);
+  if (!file->stream) return nullptr;
+  file->mainHeader = AviMainHeader{};
+  file->mainHeader.flags = AviFile::kFlagHasIndex;
+
+  // Filled in a buffer of this file's own: writers run in parallel.
+  HeaderTemplate header = headerTemplate();
+  put32(header.bytes + 132, framesPerSecond);
+  put16(header.bytes + 160, static_cast<std::uint16_t>(width));
+  put16(header.bytes + 162, static_cast<std::uint16_t>(height));
+  put32(header.bytes + 176, width);
+  put32(header.bytes + 180, height);
+  if (fs.streamWrite(file->stream, header.bytes, AviFile::kHeaderSize) != AviFile::kHeaderSize) {
+    fs.streamClose(file->stream);
+    return nullptr;
+  }
+  file->runningLength = AviFile::kHeaderSize;
+  file->moviListOffset = 216;
+  file->mainHeaderOffset = 24;
+  return file.release();
+}
+
+AviStream* aviAddStream(AviFile* file) {
+  auto* stream = new (std::nothrow) AviStream;
+  if (!stream) return nullptr;
+  stream->owner = file;
+  stream->number = static_cast<std::uint16_t>(file->mainHeader.streams++);
+  const bool video = std::memcmp(stream->type, "vids", 4) == 0;
+  const char id[4] = {'0', static_cast<char>('0' + stream->number), video ? 'd' : 'w', video ? 'c' : 'b'};
+  std::memcpy(file->indexChunkId, id, 4);
+  std::memcpy(file->chunkId, id, 4);
+  return stream;
+}
+
+bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length) {
+  AviFile* file = stream->owner;
+  const std::uint32_t padded = length + (length & 1u);
+  // Every size and offset of the file is 32-bit: refuse a frame that would
+  // make the RIFF size (movi data plus the index to come) wrap.
+  const std::uint64_t moviEnd = file->runningLength + 8 + padded;
+  const std::uint64_t frames = std::uint64_t{file->mainHeader.totalFrames} + 1;
+  if (moviEnd + 16 * frames + 8 > 0xFFFFFFFFull) return false;
+
+  platform::FileApi& fs = platform::files();
+  file->chunkSize = padded;
+  file->expected = padded;
+  file->mainHeader.totalFrames += 1;
+  unsigned char chunkHeader[8];
+  std::memcpy(chunkHeader, file->chunkId, 4);
+  put32(chunkHeader + 4, padded);
+  if (fs.streamWrite(file->stream, chunkHeader, 8) != 8) return false;
+  std::size_t written = length == 0 ? 0 : fs.streamWrite(file->stream, data, length);
+  if (length & 1u) {
+    const unsigned char pad = 0;
+    written += fs.streamWrite(file->stream, &pad, 1);
+  }
+  if (written != padded) return false;
+  file->runningLength = moviEnd;
+  return true;
+}
+
+bool aviCloseFile(AviFile* file) {
+  if (!file) return false;
+  const bool complete = patchAndIndex(file);
+  const bool closed = platform::files().streamClose(file->stream);
+  delete file;
+  return complete && closed;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/files.h"
+
+// A small AVI file layer over a buffered C stream: a fixed 228-byte header
+// at open, one "00dc" chunk per frame, and at close the patched sizes and
+// an "idx1" index rebuilt by walking the chunk headers back from the file.
+
+struct AviMainHeader {
+  std::uint32_t microSecPerFrame = 0;
+  std::uint32_t maxBytesPerSec = 0;
+  std::uint32_t paddingGranularity = 0;
+  std::uint32_t flags = 0;
+  std::uint32_t totalFrames = 0;
+  std::uint32_t initialFrames = 0;
+  std::uint32_t streams = 0;
+  std::uint32_t suggestedBufferSize = 0;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint32_t reserved[4] = {};
+};
+
+struct AviFile {
+  static constexpr std::uint32_t kHeaderSize = 228;
+  static constexpr std::uint32_t kMainHeaderSize = 56;
+  static constexpr std::uint32_t kFlagHasIndex = 0x10;
+  static constexpr std::uint32_t kStreamBufferSize = 16384;
+
+  platform::Stream* stream = nullptr;
+  AviMainHeader mainHeader;
+  std::uint32_t moviListOffset = 216;
+  std::uint32_t mainHeaderOffset = 24;
+  char indexChunkId[4] = {};
+  // The offset where the next chunk goes; 64-bit so that a limit check can
+  // see a 32-bit field about to wrap.
+  std::uint64_t runningLength = 0;
+  char chunkId[4] = {};
+  std::uint32_t chunkSize = 0;
+  std::uint32_t expected = 0;
+  char buffer[kStreamBufferSize];
+};
+
+struct AviStream {
+  AviFile* owner = nullptr;
+  char type[4] = {'v', 'i', 'd', 's'};
+  char handler[4] = {'M', 'J', 'P', 'G'};
+  std::uint16_t number = 0;
+};
+
+// Creates the file (truncating one that exists) and writes its header.
+// Null on failure; a created but short file stays on disk.
+AviFile* aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t framesPerSecond,
+                     const char16_t* path);
+
+// Adds the video stream; null when the record cannot be allocated.
+AviStream* aviAddStream(AviFile* file);
+
+// Appends one frame as a chunk padded to an even size. False when a write
+// came up short, or when the frame would make a 32-bit field of the file
+// wrap (nothing is written then).
+bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length);
+
+// Patches the sizes and the main header, appends the index and closes the
+// file once it is on stable storage. The record and the stream are released
+// whatever the result; false when any step failed.
+bool aviCloseFile(AviFile* file);

@@ -1,0 +1,18 @@
+#include "writers/create_writer.h"
+
+#include "writers/avi_writer.h"
+#include "writers/stream_header.h"
+
+WriterIf* createWriter(xtd::wstrview path, const xtd::strview* header) {
+  if (!header || header->length == 0) return nullptr;
+  // A header that does not hold its own codec block gets no writer, so no
+  // output is created and the archive stays.
+  StreamHeader h;
+  if (!parseStreamHeader(*header, h)) return nullptr;
+  switch (h.codec) {
+    case StreamHeader::kMjpeg:
+      return new AVIWriter(path);
+    default:
+      return nullptr;
+  }
+}
