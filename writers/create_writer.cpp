@@ -1,6 +1,7 @@
 #include "writers/create_writer.h"
 
 #include "writers/avi_writer.h"
+#include "writers/flv_writer.h"
 #include "writers/stream_header.h"
 
 WriterIf* createWriter(xtd::wstrview path, const xtd::strview* header) {
@@ -10,6 +11,8 @@ WriterIf* createWriter(xtd::wstrview path, const xtd::strview* header) {
   StreamHeader h;
   if (!parseStreamHeader(*header, h)) return nullptr;
   switch (h.codec) {
+    case StreamHeader::kH264:
+      return new FLVWriter(path);
     case StreamHeader::kMjpeg:
       return new AVIWriter(path);
     default:

@@ -1,0 +1,117 @@
+#include "writers/flv_writer.h"
+
+#include "writers/finish_conversion.h"
+#include "writers/flv_header_block.h"
+#include "writers/h264/nal_unit.h"
+#include "writers/output_path.h"
+#include "writers/stream_header.h"
+#include "xtd/olwstream.h"
+
+namespace {
+
+constexpr std::uint32_t kTimestampOffset = 4;
+constexpr std::uint32_t kTagBodyOffset = 8;
+
+// The picture size the sequence parameter set codes, in whole macroblocks.
+void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
+  H264ParseContext context;
+  parseNalUnit(sps.length, reinterpret_cast<const std::uint8_t*>(sps.data), context);
+  const SeqParameterSet& s = context.seqParameterSet();
+  // Unsigned arithmetic: hostile values wrap instead of overflowing.
+  width = static_cast<std::int32_t>((static_cast<std::uint32_t>(s.pic_width_in_mbs_minus1) + 1u) * 16u);
+  height = static_cast<std::int32_t>((static_cast<std::uint32_t>(s.pic_height_in_map_units_minus1) + 1u) * 16u);
+}
+
+}  // namespace
+
+FLVWriter::FLVWriter(xtd::wstrview archivePath)
+    : inputPath_(archivePath), outputPath_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3))) {
+  inputPath_.c_str();
+  file_ = platform::files().createForWrite(outputPath_.c_str());
+}
+
+FLVWriter::~FLVWriter() {
+  // An unfinished output keeps what reached the file; the rest is dropped.
+  if (file_ != platform::kInvalidFile) platform::files().close(file_);
+}
+
+bool FLVWriter::open(const xtd::strview* header) {
+  if (file_ == platform::kInvalidFile || opened_) return false;
+  StreamHeader h;
+  if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264) return false;
+  // The profile, compatibility and level bytes follow the NAL header byte,
+  // and the configuration record counts each set in 16 bits.
+  if (h.sps.length < 4 || h.sps.length > FlvHeaderBlock::kMaxParameterSetSize ||
+      h.pps.length > FlvHeaderBlock::kMaxParameterSetSize) {
+    return false;
+  }
+  pictureSize(h.sps, width_, height_);
+
+  FlvHeaderBlock block;
+  durationOffset_ = block.appendMetaData(width_, height_, 0.0);
+  if (!block.appendAvcSequenceHeader(h.sps, h.pps)) return false;
+  headerBlock_ = block.takeBuffer();
+
+  if (buffer_.write_bytes(headerBlock_.data(), headerBlock_.length()) != headerBlock_.length()) return false;
+  pending_ += headerBlock_.length();
+  opened_ = true;
+  return true;
+}
+
+bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int /*kind*/) {
+  if (file_ == platform::kInvalidFile || !opened_ || failed_) return false;
+  if (!started_) {
+    started_ = true;
+    startTicks_ = *ticks;
+  }
+  const std::uint32_t ms = 10u * (*ticks - startTicks_);
+
+  // Tag type and data size as recorded; a payload too short to hold them is
+  // completed with zeros rather than read past its end.
+  char head[kTimestampOffset] = {};
+  const std::uint32_t headLength = frame->length < kTimestampOffset ? frame->length : kTimestampOffset;
+  for (std::uint32_t i = 0; i < headLength; ++i) head[i] = frame->data[i];
+  const char stamp[4] = {static_cast<char>(ms >> 16), static_cast<char>(ms >> 8), static_cast<char>(ms),
+                         static_cast<char>(ms >> 24)};
+
+  xtd::olwstream out(&buffer_);
+  out.write(head, kTimestampOffset);
+  out.write(stamp, 4);
+  std::uint32_t written = 8;
+  if (frame->length > kTagBodyOffset) {
+    out.write(frame->data + kTagBodyOffset, static_cast<std::int32_t>(frame->length - kTagBodyOffset));
+    written += frame->length - kTagBodyOffset;
+  }
+  if (out.fail()) {
+    failed_ = true;
+    return false;
+  }
+  lastMs_ = ms;
+  pending_ += written;
+  if (pending_ > kFlushThreshold && !flush()) return false;
+  return true;
+}
+
+bool FLVWriter::flush() {
+  xtd::dstring gathered = buffer_.take_str();
+  buffer_.reset();
+  pending_ = 0;
+  if (gathered.length() != 0 && !platform::files().write(file_, gathered.data(), gathered.length())) failed_ = true;
+  return !failed_;
+}
+
+void FLVWriter::finish() {
+  if (file_ == platform::kInvalidFile) return;
+  platform::FileApi& fs = platform::files();
+  if (pending_ > 0) flush();
+  bool complete = opened_ && !failed_;
+  if (complete) {
+    // Whole seconds, as the last frame's timestamp says.
+    const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
+    complete = putDoubleBE(headerBlock_, durationOffset_, duration) && fs.seek(file_, 0) &&
+               fs.write(file_, headerBlock_.data(), headerBlock_.length()) && fs.flushToDisk(file_);
+  }
+  const bool closed = fs.close(file_);
+  file_ = platform::kInvalidFile;
+  if (complete && closed && deleteInputOnFinish_) replaceArchive(outputPath_.c_str(), inputPath_.c_str());
+}
