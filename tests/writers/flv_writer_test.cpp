@@ -1,0 +1,211 @@
+#include "writers/flv_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/avd_builder.h"
+#include "tests/support/fault_files.h"
+#include "tests/support/temp_dir.h"
+#include "writers/create_writer.h"
+
+namespace {
+
+using avdtest::le32;
+
+std::string unhex(const char* hex) {
+  std::string out;
+  for (const char* p = hex; p[0] && p[1]; p += 2) out.push_back(static_cast<char>(std::stoi(std::string(p, 2), nullptr, 16)));
+  return out;
+}
+
+// Parameter sets of a 320x240 baseline stream encoded with libx264.
+const std::string kSps = unhex("6742c00dd90141fb011000000300100000030320f142a480");
+const std::string kPps = unhex("68cb83cb20");
+const std::size_t kHeaderBlockSize = 13 + 154 + 31 + 24 + 5;
+
+// A video tag as the recorder stores it: 11-byte header with a timestamp of
+// its own, the body, and the previous-tag-size.
+std::string tag(const std::string& body, std::uint32_t recordedStamp = 0x123456) {
+  const auto size = static_cast<std::uint32_t>(body.size());
+  std::string t;
+  t += '\x09';
+  t += static_cast<char>(size >> 16);
+  t += static_cast<char>(size >> 8);
+  t += static_cast<char>(size);
+  t += static_cast<char>(recordedStamp >> 16);
+  t += static_cast<char>(recordedStamp >> 8);
+  t += static_cast<char>(recordedStamp);
+  t += static_cast<char>(recordedStamp >> 24);
+  t += std::string(3, '\0');
+  t += body;
+  const std::uint32_t prev = size + 11;
+  t += static_cast<char>(prev >> 24);
+  t += static_cast<char>(prev >> 16);
+  t += static_cast<char>(prev >> 8);
+  t += static_cast<char>(prev);
+  return t;
+}
+
+double doubleAt(const std::string& s, std::size_t at) {
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i) bits = bits << 8 | static_cast<unsigned char>(s[at + i]);
+  double d;
+  std::memcpy(&d, &bits, 8);
+  return d;
+}
+
+struct Frame {
+  std::string payload;
+  std::uint32_t ticks;
+};
+
+class FlvWriterTest : public ::testing::Test {
+ protected:
+  std::string headerPayload(const std::string& sps = kSps, const std::string& pps = kPps) {
+    return avdtest::streamHeaderPayload(1, "xy", le32(static_cast<std::uint32_t>(sps.size())) + sps +
+                                                       le32(static_cast<std::uint32_t>(pps.size())) + pps);
+  }
+
+  // Converts through the writer as the conversion task drives it.
+  std::string convert(const std::vector<Frame>& frames, bool* archiveKept = nullptr,
+                      const std::string& payload = "") {
+    const auto archive = tmp_ / "cam1.avd";
+    avdtest::writeFile(archive, "archive bytes");
+    const xtd::dwstring path = avdtest::widePath(archive);
+    const std::string hp = payload.empty() ? headerPayload() : payload;
+    const xtd::strview header(hp.data(), static_cast<std::uint32_t>(hp.size()));
+    std::unique_ptr<WriterIf> writer(createWriter(path.view(), &header));
+    EXPECT_NE(writer, nullptr);
+    if (!writer) return {};
+    bool ok = writer->open(&header);
+    for (const auto& f : frames) {
+      if (!ok) break;
+      // An exact-size heap copy: reading past the payload shows under ASan.
+      std::unique_ptr<char[]> bytes(new char[f.payload.size() + 0]);
+      if (!f.payload.empty()) std::memcpy(bytes.get(), f.payload.data(), f.payload.size());
+      const xtd::strview v(bytes.get(), static_cast<std::uint32_t>(f.payload.size()));
+      ok = writer->writeFrame(&v, &f.ticks, 1);
+    }
+    if (ok) writer->finish();
+    writer.reset();
+    if (archiveKept) *archiveKept = std::filesystem::exists(archive);
+    return std::filesystem::exists(tmp_ / "cam1.flv") ? avdtest::readFile(tmp_ / "cam1.flv") : std::string();
+  }
+
+  avdtest::TempDir tmp_;
+};
+
+TEST_F(FlvWriterTest, NoFramesGivesTheHeaderBlockWithZeroDuration) {
+  bool kept = true;
+  const std::string flv = convert({}, &kept);
+  ASSERT_EQ(flv.size(), kHeaderBlockSize);
+  EXPECT_EQ(flv.substr(0, 13), std::string("FLV\x01\x01\0\0\0\x09\0\0\0\0", 13));
+  EXPECT_EQ(doubleAt(flv, 78), 320.0);   // width from the SPS
+  EXPECT_EQ(doubleAt(flv, 95), 240.0);   // height
+  EXPECT_EQ(doubleAt(flv, 137), 0.0);    // duration
+  EXPECT_EQ(flv.substr(kHeaderBlockSize - 4 - 5, 5), kPps);
+  EXPECT_FALSE(kept);
+}
+
+TEST_F(FlvWriterTest, TimestampsCountFromTheFirstFrame) {
+  const std::string body = "\x17\x01\0\0\0picture";
+  const std::uint32_t t0 = 5000;
+  const std::string flv = convert({{tag(body), t0}, {tag(body), t0 + 2}, {tag(body), t0 + 1677722}});
+  const std::size_t tagSize = tag(body).size();
+  ASSERT_EQ(flv.size(), kHeaderBlockSize + 3 * tagSize);
+  const std::string expectedStamps[] = {std::string("\0\0\0\0", 4), std::string("\0\0\x14\0", 4),
+                                        std::string("\0\0\x04\x01", 4)};
+  for (int i = 0; i < 3; ++i) {
+    const std::string written = flv.substr(kHeaderBlockSize + i * tagSize, tagSize);
+    std::string expected = tag(body);
+    expected.replace(4, 4, expectedStamps[i]);
+    EXPECT_EQ(written, expected) << "tag " << i;
+  }
+  // 16,777,220 ms after the first frame: the duration keeps whole seconds.
+  EXPECT_EQ(doubleAt(flv, 137), 16777.0);
+}
+
+TEST_F(FlvWriterTest, DurationIsTheLastTimestampInWholeSeconds) {
+  const std::string flv = convert({{tag("a"), 100}, {tag("b"), 100 + 1234}});
+  EXPECT_EQ(doubleAt(flv, 137), 12.0);
+}
+
+TEST_F(FlvWriterTest, ShortPayloadsAreNeverReadPastTheirEnd) {
+  const std::string flv = convert({{std::string("\x09\x00\x00\x05\xAA\xBB", 6), 10}, {"\x09\x01", 12}, {"", 13}});
+  ASSERT_EQ(flv.size(), kHeaderBlockSize + 3 * 8);
+  EXPECT_EQ(flv.substr(kHeaderBlockSize, 8), std::string("\x09\x00\x00\x05\0\0\0\0", 8));
+  EXPECT_EQ(flv.substr(kHeaderBlockSize + 8, 8), std::string("\x09\x01\0\0\0\0\x14\0", 8));
+}
+
+TEST_F(FlvWriterTest, OutputReachesTheFileOnlyPastOneMebibyte) {
+  avdtest::FaultInjectingFiles counter;
+  avdtest::ScopedFileApi scoped(counter);
+  const auto archive = tmp_ / "cam1.avd";
+  avdtest::writeFile(archive, "x");
+  const xtd::dwstring path = avdtest::widePath(archive);
+  FLVWriter writer(path.view());
+  const std::string hp = headerPayload();
+  const xtd::strview header(hp.data(), static_cast<std::uint32_t>(hp.size()));
+  ASSERT_TRUE(writer.open(&header));
+  // One frame brings the held bytes to exactly 1 MiB: no write yet.
+  const std::string fill(FLVWriter::kFlushThreshold - kHeaderBlockSize, 'f');
+  const std::uint32_t t = 1;
+  xtd::strview v(fill.data(), static_cast<std::uint32_t>(fill.size()));
+  ASSERT_TRUE(writer.writeFrame(&v, &t, 1));
+  EXPECT_EQ(counter.calls(avdtest::FileOp::Write), 0u);
+  const std::string small = tag("z");
+  v = xtd::strview(small.data(), static_cast<std::uint32_t>(small.size()));
+  ASSERT_TRUE(writer.writeFrame(&v, &t, 1));
+  EXPECT_EQ(counter.calls(avdtest::FileOp::Write), 1u);
+  EXPECT_EQ(std::filesystem::file_size(tmp_ / "cam1.flv"), FLVWriter::kFlushThreshold + small.size());
+  writer.finish();
+  EXPECT_FALSE(std::filesystem::exists(archive));
+}
+
+TEST_F(FlvWriterTest, UnusableParameterSetsAreRefusedAndTheArchiveKept) {
+  const std::string longSps = std::string("\x67\x42\xc0\x0d", 4) + std::string(65536 - 4, '\x11');
+  for (const std::string& payload : {headerPayload(std::string("\x67\x42", 2)), headerPayload(longSps),
+                                     headerPayload(kSps, std::string(65536, '\x22'))}) {
+    bool kept = false;
+    const std::string flv = convert({{tag("a"), 1}}, &kept, payload);
+    EXPECT_TRUE(kept);
+    EXPECT_TRUE(flv.empty());
+  }
+  // Lengths beyond the payload: no writer, so no output file at all.
+  const std::string cut = avdtest::streamHeaderPayload(1, "", le32(100) + kSps);
+  const xtd::dwstring path = avdtest::widePath(tmp_ / "cut.avd");
+  const xtd::strview header(cut.data(), static_cast<std::uint32_t>(cut.size()));
+  EXPECT_EQ(createWriter(path.view(), &header), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(tmp_ / "cut.flv"));
+}
+
+TEST_F(FlvWriterTest, AnyFailedOutputOperationKeepsTheArchive) {
+  using avdtest::FileOp;
+  const std::string big(700 * 1024, 'b');  // two flushes before finish
+  std::vector<Frame> frames = {{tag(big), 1}, {tag(big), 2}, {tag(big), 3}, {tag("end"), 4}};
+  for (FileOp op : {FileOp::Create, FileOp::Write, FileOp::Seek, FileOp::Flush, FileOp::Close,
+                    FileOp::SyncDirectory}) {
+    for (unsigned n = 1; n < 20; ++n) {
+      SCOPED_TRACE(std::string(avdtest::fileOpName(op)) + " #" + std::to_string(n));
+      avdtest::FaultInjectingFiles faults;
+      faults.failAt(op, n);
+      bool kept = false;
+      {
+        avdtest::ScopedFileApi scoped(faults);
+        convert(frames, &kept);
+      }
+      EXPECT_EQ(faults.openHandles(), 0);
+      if (!faults.fired()) {
+        EXPECT_FALSE(kept);
+        break;
+      }
+      EXPECT_TRUE(kept);
+    }
+  }
+}
+
+}  // namespace
