@@ -123,9 +123,9 @@ def make_demo(directory):
     os.makedirs(os.path.join(directory, "camera-2", "2026-12-08"), exist_ok=True)
     files = {
         "camera-1/entrance.avd": h264_archive(75, "640x360", 25, "main"),
-        "camera-1/yard.avd": mjpeg_archive(50, "320x240", 10),
+        "camera-1/yard.avd": mjpeg_archive(30, "320x240", 10),
         "camera-2/2026-12-08/hall.avd": h264_archive(50, "320x240", 25, "baseline"),
-        "camera-2/2026-12-08/gate.avd": mjpeg_archive(30, "640x480", 15),
+        "camera-2/2026-12-08/gate.avd": mjpeg_archive(20, "480x360", 15),
         # An archive of an unknown codec: the tool leaves it in place.
         "camera-2/unknown-codec.avd": record(0, stream_header(7, b"")),
     }
