@@ -1,0 +1,117 @@
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <new>
+
+#include "platform/sync.h"
+
+namespace platform {
+
+namespace {
+
+pthread_mutex_t* native(unsigned char* storage) { return reinterpret_cast<pthread_mutex_t*>(storage); }
+
+struct SemaphoreImpl {
+  std::mutex lock;
+  std::condition_variable cv;
+  std::int64_t count = 0;
+};
+
+struct EventImpl {
+  std::mutex lock;
+  std::condition_variable cv;
+  bool signalled = false;
+};
+
+struct PortImpl {
+  std::mutex lock;
+  std::condition_variable cv;
+  std::deque<std::uintptr_t> packets;
+};
+
+template <class T>
+T* create() {
+  T* impl = new (std::nothrow) T;
+  if (!impl) std::abort();
+  return impl;
+}
+
+}  // namespace
+
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
+
+Mutex::Mutex() {
+  if (::pthread_mutex_init(native(storage_), nullptr) != 0) std::abort();
+}
+Mutex::~Mutex() { ::pthread_mutex_destroy(native(storage_)); }
+void Mutex::lock() { ::pthread_mutex_lock(native(storage_)); }
+void Mutex::unlock() { ::pthread_mutex_unlock(native(storage_)); }
+
+Semaphore::Semaphore() : impl_(create<SemaphoreImpl>()) {}
+Semaphore::~Semaphore() { delete static_cast<SemaphoreImpl*>(impl_); }
+
+void Semaphore::release(std::int32_t count) {
+  if (count <= 0) return;
+  auto* s = static_cast<SemaphoreImpl*>(impl_);
+  {
+    std::lock_guard<std::mutex> guard(s->lock);
+    s->count += count;
+  }
+  if (count == 1)
+    s->cv.notify_one();
+  else
+    s->cv.notify_all();
+}
+
+void Semaphore::wait() {
+  auto* s = static_cast<SemaphoreImpl*>(impl_);
+  std::unique_lock<std::mutex> guard(s->lock);
+  s->cv.wait(guard, [s] { return s->count > 0; });
+  --s->count;
+}
+
+AutoResetEvent::AutoResetEvent() : impl_(create<EventImpl>()) {}
+AutoResetEvent::~AutoResetEvent() { delete static_cast<EventImpl*>(impl_); }
+
+void AutoResetEvent::set() {
+  auto* e = static_cast<EventImpl*>(impl_);
+  {
+    std::lock_guard<std::mutex> guard(e->lock);
+    e->signalled = true;
+  }
+  e->cv.notify_one();
+}
+
+void AutoResetEvent::wait() {
+  auto* e = static_cast<EventImpl*>(impl_);
+  std::unique_lock<std::mutex> guard(e->lock);
+  e->cv.wait(guard, [e] { return e->signalled; });
+  e->signalled = false;
+}
+
+WakePort::WakePort() : impl_(create<PortImpl>()) {}
+WakePort::~WakePort() { delete static_cast<PortImpl*>(impl_); }
+
+void WakePort::post(std::uintptr_t key) {
+  auto* p = static_cast<PortImpl*>(impl_);
+  {
+    std::lock_guard<std::mutex> guard(p->lock);
+    p->packets.push_back(key);
+  }
+  p->cv.notify_one();
+}
+
+std::uintptr_t WakePort::wait() {
+  auto* p = static_cast<PortImpl*>(impl_);
+  std::unique_lock<std::mutex> guard(p->lock);
+  p->cv.wait(guard, [p] { return !p->packets.empty(); });
+  const std::uintptr_t key = p->packets.front();
+  p->packets.pop_front();
+  return key;
+}
+
+}  // namespace platform

@@ -1,0 +1,134 @@
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "platform/threads.h"
+
+namespace platform {
+
+namespace {
+
+// POSIX has no small integer thread ids, so the layer numbers threads itself.
+std::atomic<ThreadId> g_nextId{1};
+thread_local ThreadId t_id = 0;
+
+ThreadId newId() {
+  ThreadId id;
+  do {
+    id = g_nextId.fetch_add(1, std::memory_order_relaxed);
+  } while (id == 0);
+  return id;
+}
+
+struct Started {
+  ThreadId id;
+  pthread_t thread;
+};
+
+// Threads started here and not yet waited for. Never destroyed, so that a
+// thread still ending at process exit finds it.
+struct Registry {
+  std::mutex lock;
+  std::vector<Started> threads;
+};
+Registry& registry() {
+  static Registry* r = new Registry;
+  return *r;
+}
+
+struct StartBlock {
+  ThreadRoutine routine;
+  void* arg;
+  ThreadId id;
+};
+
+extern "C" void* trampoline(void* p) noexcept {
+  StartBlock block = *static_cast<StartBlock*>(p);
+  delete static_cast<StartBlock*>(p);
+  t_id = block.id;
+  block.routine(block.arg);
+  return nullptr;
+}
+
+std::atomic<ThreadStarter> g_starter{nullptr};
+
+}  // namespace
+
+ThreadId startNativeThread(ThreadRoutine routine, void* arg) {
+  auto* block = new (std::nothrow) StartBlock{routine, arg, newId()};
+  if (!block) return 0;
+  const ThreadId id = block->id;
+  Registry& r = registry();
+  // The entry is made before anyone can learn the id, so a wait can always find it.
+  std::lock_guard<std::mutex> guard(r.lock);
+  try {
+    r.threads.reserve(r.threads.size() + 1);
+  } catch (const std::bad_alloc&) {
+    delete block;
+    return 0;
+  }
+  pthread_t thread;
+  if (::pthread_create(&thread, nullptr, &trampoline, block) != 0) {
+    delete block;
+    return 0;
+  }
+  r.threads.push_back(Started{id, thread});
+  return id;
+}
+
+ThreadId startThread(ThreadRoutine routine, void* arg) {
+  const ThreadStarter starter = g_starter.load(std::memory_order_relaxed);
+  return starter ? starter(routine, arg) : startNativeThread(routine, arg);
+}
+
+void setThreadStarterForTesting(ThreadStarter starter) { g_starter.store(starter, std::memory_order_relaxed); }
+
+void waitForThread(ThreadId id) {
+  if (id == 0 || id == currentThreadId()) return;
+  Registry& r = registry();
+  pthread_t thread;
+  {
+    std::lock_guard<std::mutex> guard(r.lock);
+    auto it = r.threads.begin();
+    while (it != r.threads.end() && it->id != id) ++it;
+    if (it == r.threads.end()) return;
+    thread = it->thread;
+    r.threads.erase(it);
+  }
+  ::pthread_join(thread, nullptr);
+}
+
+ThreadId currentThreadId() {
+  if (t_id == 0) t_id = newId();
+  return t_id;
+}
+
+bool allocThreadSlot(ThreadSlot& slot) {
+  pthread_key_t key;
+  if (::pthread_key_create(&key, nullptr) != 0) return false;
+  slot = static_cast<ThreadSlot>(key);
+  return true;
+}
+
+void* threadSlotValue(ThreadSlot slot) { return ::pthread_getspecific(static_cast<pthread_key_t>(slot)); }
+
+bool setThreadSlotValue(ThreadSlot slot, void* value) {
+  return ::pthread_setspecific(static_cast<pthread_key_t>(slot), value) == 0;
+}
+
+MillisecondTimer::MillisecondTimer() = default;
+MillisecondTimer::~MillisecondTimer() = default;
+
+void MillisecondTimer::wait() {
+  timespec pause{0, 1000000};
+  while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace platform
