@@ -3,6 +3,8 @@
 #include "app/console_text.h"
 #include "app/file_locator.h"
 #include "app/program_directory.h"
+#include "app/progress.h"
+#include "ostra/task_dispatcher.h"
 #include "xtd/utf8.h"
 
 namespace {
@@ -16,7 +18,8 @@ bool namesProgramDirectory(xtd::wstrview path) {
 }  // namespace
 
 int appMain(xtd::wstrview path) {
-  FileLocator locator;
+  Ostra::TaskDispatcher dispatcher;
+  FileLocator locator(&dispatcher);
   if (namesProgramDirectory(path)) {
     locator.setPath(programDirectory().view());
   } else {
@@ -28,6 +31,16 @@ int appMain(xtd::wstrview path) {
   printable.reserve(locator.path().length());
   xtd::wide_to_utf8(locator.path().data(), locator.path().data() + locator.path().length(), printable);
   writeBanner(printable.view());
+
+  const auto total = static_cast<std::uint32_t>(locator.count());
+  progress().restart(total, &dispatcher);
+  if (total > 0) {
+    progress().update();
+    dispatcher.start();
+    // The main thread works as the second worker until the last archive
+    // stops the run.
+    dispatcher.wait();
+  }
 
   writeClosingLine(locator.count() > 0);
   return 0;

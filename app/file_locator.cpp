@@ -1,5 +1,7 @@
 #include "app/file_locator.h"
 
+#include "app/file_convert_task.h"
+#include "ostra/task_dispatcher.h"
 #include "platform/paths.h"
 
 void FileLocator::findFiles(xtd::wstrview ext) {
@@ -34,4 +36,8 @@ void FileLocator::scan(xtd::wstrview dir) {
   }
 }
 
-void FileLocator::found(xtd::wstrview /*path*/) { ++count_; }
+void FileLocator::found(xtd::wstrview path) {
+  ++count_;
+  // Queued only: no worker runs before the scan is complete.
+  if (dispatcher_) dispatcher_->post(new FileConvertTask(path));
+}

@@ -21,6 +21,11 @@ import tempfile
 START_SECONDS = 1_700_000_000
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def record(rtype, payload, seconds=START_SECONDS, microseconds=0):
     return struct.pack("<III", rtype | (len(payload) << 8), seconds, microseconds) + payload
 
@@ -54,7 +59,7 @@ def encode_jpegs(frames, size, fps):
         ffmpeg("-f", "lavfi", "-i", f"testsrc=size={size}:rate={fps}", "-frames:v", str(frames),
                "-c:v", "mjpeg", "-q:v", "5", os.path.join(work, "f%05d.jpg"))
         names = sorted(os.listdir(work))
-        return [open(os.path.join(work, n), "rb").read() for n in names]
+        return [read_bytes(os.path.join(work, n)) for n in names]
     finally:
         shutil.rmtree(work)
 
@@ -78,7 +83,7 @@ def encode_h264_tags(frames, size, fps, profile):
         ffmpeg("-f", "lavfi", "-i", f"testsrc=size={size}:rate={fps}", "-frames:v", str(frames),
                "-pix_fmt", "yuv420p", "-c:v", "libx264", "-profile:v", profile, "-g", str(fps),
                "-bf", "0", "-f", "flv", out)
-        data = open(out, "rb").read()
+        data = read_bytes(out)
     finally:
         shutil.rmtree(work)
     sps = pps = None

@@ -198,7 +198,12 @@ bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length) {
 
 bool aviCloseFile(AviFile* file) {
   if (!file) return false;
-  const bool complete = patchAndIndex(file);
+  bool complete = false;
+  try {
+    complete = patchAndIndex(file);
+  } catch (const std::bad_alloc&) {
+    // The list of chunk sizes did not fit: no index, but nothing leaks.
+  }
   const bool closed = platform::files().streamClose(file->stream);
   delete file;
   return complete && closed;

@@ -32,9 +32,12 @@ bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*tic
 }
 
 void AVIWriter::finish() {
+  // A file whose stream could not be added has no playable header, even
+  // when no frame came to be refused.
+  const bool opened = file_ && stream_;
   delete stream_;
   stream_ = nullptr;
-  const bool complete = aviCloseFile(file_);
+  const bool complete = aviCloseFile(file_) && opened;
   file_ = nullptr;
   if (complete && deleteInputOnFinish_) replaceArchive(outputPath_.c_str(), inputPath_.c_str());
 }

@@ -1,0 +1,194 @@
+#include "tests/support/memory_files.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+namespace avdtest {
+
+namespace {
+
+std::u16string parentOf(const std::u16string& path) {
+  const std::size_t cut = path.find_last_of(u"/\\");
+  return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
+}
+
+}  // namespace
+
+void MemoryFiles::put(const std::u16string& path, const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto node = std::make_shared<Node>();
+  node->data = node->durableData = bytes;
+  names_[path] = node;
+  durableNames_[path] = node;
+}
+
+bool MemoryFiles::exists(const std::u16string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return names_.count(path) != 0;
+}
+
+std::string MemoryFiles::contents(const std::u16string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(path);
+  return it == names_.end() ? std::string() : it->second->data;
+}
+
+std::map<std::u16string, std::string> MemoryFiles::files() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::map<std::u16string, std::string> out;
+  for (const auto& [name, node] : names_) out[name] = node->data;
+  return out;
+}
+
+int MemoryFiles::openHandles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(open_.size());
+}
+
+void MemoryFiles::crash(bool garble) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_.clear();
+  names_ = durableNames_;
+  for (auto& [name, node] : names_) {
+    if (garble && node->data != node->durableData) {
+      // Blocks that never reached the disk come back as junk.
+      std::string junk = node->durableData;
+      if (node->data.size() > junk.size()) junk.resize(node->data.size(), '\xA5');
+      node->data = junk;
+      node->durableData = junk;
+    } else {
+      node->data = node->durableData;
+    }
+  }
+}
+
+MemoryFiles::Open* MemoryFiles::find(platform::FileHandle f) {
+  const auto it = open_.find(f);
+  return it == open_.end() ? nullptr : &it->second;
+}
+
+platform::FileHandle MemoryFiles::add(std::shared_ptr<Node> node, bool writable) {
+  const platform::FileHandle f = next_++;
+  open_[f] = Open{std::move(node), 0, writable};
+  return f;
+}
+
+platform::FileHandle MemoryFiles::openForRead(const char16_t* path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(path);
+  if (it == names_.end()) return platform::kInvalidFile;
+  return add(it->second, false);
+}
+
+platform::FileHandle MemoryFiles::createForWrite(const char16_t* path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto& node = names_[path];
+  if (!node) node = std::make_shared<Node>();
+  node->data.clear();
+  return add(node, true);
+}
+
+bool MemoryFiles::read(platform::FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  got = 0;
+  Open* o = find(f);
+  if (!o) return false;
+  const std::string& d = o->node->data;
+  if (o->position < d.size()) {
+    got = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, d.size() - o->position));
+    std::memcpy(buffer, d.data() + o->position, got);
+    o->position += got;
+  }
+  return true;
+}
+
+std::size_t MemoryFiles::writeAt(Open& o, const void* data, std::size_t size) {
+  std::string& d = o.node->data;
+  if (d.size() < o.position + size) d.resize(o.position + size, '\0');
+  if (size) std::memcpy(&d[o.position], data, size);
+  o.position += size;
+  return size;
+}
+
+bool MemoryFiles::write(platform::FileHandle f, const void* data, std::uint32_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(f);
+  if (!o || !o->writable) return false;
+  writeAt(*o, data, size);
+  return true;
+}
+
+bool MemoryFiles::seek(platform::FileHandle f, std::uint64_t offset) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(f);
+  if (!o) return false;
+  o->position = offset;
+  return true;
+}
+
+bool MemoryFiles::size(platform::FileHandle f, std::uint64_t& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(f);
+  if (!o) return false;
+  bytes = o->node->data.size();
+  return true;
+}
+
+bool MemoryFiles::flushToDisk(platform::FileHandle f) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(f);
+  if (!o) return false;
+  o->node->durableData = o->node->data;
+  return true;
+}
+
+bool MemoryFiles::close(platform::FileHandle f) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return open_.erase(f) != 0;
+}
+
+bool MemoryFiles::remove(const char16_t* path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return names_.erase(path) != 0;
+}
+
+bool MemoryFiles::syncParentDirectory(const char16_t* path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::u16string dir = parentOf(path);
+  // The directory's entries as they stand now become the durable ones.
+  for (auto it = durableNames_.begin(); it != durableNames_.end();) {
+    it = parentOf(it->first) == dir ? durableNames_.erase(it) : std::next(it);
+  }
+  for (const auto& [name, node] : names_) {
+    if (parentOf(name) == dir) durableNames_[name] = node;
+  }
+  return true;
+}
+
+platform::Stream* MemoryFiles::streamOpen(const char16_t* path, char*, std::size_t) {
+  // A stream is a handle in disguise; reading it is allowed too ("wb+").
+  return reinterpret_cast<platform::Stream*>(createForWrite(path));
+}
+
+std::size_t MemoryFiles::streamWrite(platform::Stream* s, const void* data, std::size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(reinterpret_cast<platform::FileHandle>(s));
+  return o ? writeAt(*o, data, size) : 0;
+}
+
+std::size_t MemoryFiles::streamRead(platform::Stream* s, void* buffer, std::size_t size) {
+  std::uint32_t got = 0;
+  read(reinterpret_cast<platform::FileHandle>(s), buffer, static_cast<std::uint32_t>(size), got);
+  return got;
+}
+
+bool MemoryFiles::streamSeek(platform::Stream* s, std::uint64_t offset) {
+  return seek(reinterpret_cast<platform::FileHandle>(s), offset);
+}
+
+bool MemoryFiles::streamFlushToDisk(platform::Stream* s) { return flushToDisk(reinterpret_cast<platform::FileHandle>(s)); }
+
+bool MemoryFiles::streamClose(platform::Stream* s) { return close(reinterpret_cast<platform::FileHandle>(s)); }
+
+}  // namespace avdtest

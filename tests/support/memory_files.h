@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/files.h"
+
+namespace avdtest {
+
+// File services over an in-memory file system, for fuzzing and for
+// simulated power losses. It remembers what a real disk would have kept:
+// a file's data becomes durable with a flush to disk, a name created or
+// removed in a directory with a sync of that directory.
+class MemoryFiles final : public platform::FileApi {
+ public:
+  void put(const std::u16string& path, const std::string& bytes);  // durable at once
+  bool exists(const std::u16string& path) const;
+  std::string contents(const std::u16string& path) const;
+  // Every file, by path.
+  std::map<std::u16string, std::string> files() const;
+  int openHandles() const;
+
+  // A power loss: what was not durable is lost. Unflushed data is cut back to
+  // the last flush (or, with `garble`, replaced by junk of the same length),
+  // names not made durable by a directory sync come or go back. Handles are
+  // forgotten.
+  void crash(bool garble);
+
+  platform::FileHandle openForRead(const char16_t* path) override;
+  platform::FileHandle createForWrite(const char16_t* path) override;
+  bool read(platform::FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override;
+  bool write(platform::FileHandle f, const void* data, std::uint32_t size) override;
+  bool seek(platform::FileHandle f, std::uint64_t offset) override;
+  bool size(platform::FileHandle f, std::uint64_t& bytes) override;
+  bool flushToDisk(platform::FileHandle f) override;
+  bool close(platform::FileHandle f) override;
+  bool remove(const char16_t* path) override;
+  bool syncParentDirectory(const char16_t* path) override;
+  platform::Stream* streamOpen(const char16_t* path, char* buffer, std::size_t bufferSize) override;
+  std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
+  std::size_t streamRead(platform::Stream* s, void* buffer, std::size_t size) override;
+  bool streamSeek(platform::Stream* s, std::uint64_t offset) override;
+  bool streamFlushToDisk(platform::Stream* s) override;
+  bool streamClose(platform::Stream* s) override;
+
+ private:
+  struct Node {
+    std::string data;
+    std::string durableData;
+  };
+  struct Open {
+    std::shared_ptr<Node> node;
+    std::uint64_t position = 0;
+    bool writable = false;
+  };
+
+  Open* find(platform::FileHandle f);
+  platform::FileHandle add(std::shared_ptr<Node> node, bool writable);
+  std::size_t writeAt(Open& o, const void* data, std::size_t size);
+
+  mutable std::mutex mutex_;
+  std::map<std::u16string, std::shared_ptr<Node>> names_;
+  std::map<std::u16string, std::shared_ptr<Node>> durableNames_;
+  std::map<platform::FileHandle, Open> open_;
+  platform::FileHandle next_ = 100;
+};
+
+}  // namespace avdtest
