@@ -156,6 +156,81 @@ std::map<std::string, std::string> snapshot(const avdtest::MemoryFiles& files) {
   return out;
 }
 
+// Passes file operations to an in-memory disk until the power fails at
+// operation N; from then on nothing reaches the disk any more.
+class PowerCut final : public platform::FileApi {
+ public:
+  PowerCut(avdtest::MemoryFiles& disk, long cutAt) : disk_(disk), cutAt_(cutAt) {}
+  long operations() const { return count_; }
+  bool cut() const { return count_ >= cutAt_; }
+
+  platform::FileHandle openForRead(const char16_t* p) override { return on() ? disk_.openForRead(p) : platform::kInvalidFile; }
+  platform::FileHandle createForWrite(const char16_t* p) override { return on() ? disk_.createForWrite(p) : platform::kInvalidFile; }
+  bool read(platform::FileHandle f, void* b, std::uint32_t n, std::uint32_t& got) override {
+    got = 0;
+    return on() && disk_.read(f, b, n, got);
+  }
+  bool write(platform::FileHandle f, const void* d, std::uint32_t n) override { return on() && disk_.write(f, d, n); }
+  bool seek(platform::FileHandle f, std::uint64_t o) override { return on() && disk_.seek(f, o); }
+  bool size(platform::FileHandle f, std::uint64_t& b) override { return on() && disk_.size(f, b); }
+  bool flushToDisk(platform::FileHandle f) override { return on() && disk_.flushToDisk(f); }
+  bool close(platform::FileHandle f) override { return on() && disk_.close(f); }
+  bool remove(const char16_t* p) override { return on() && disk_.remove(p); }
+  bool syncParentDirectory(const char16_t* p) override { return on() && disk_.syncParentDirectory(p); }
+  platform::Stream* streamOpen(const char16_t* p, char* b, std::size_t n) override {
+    return on() ? disk_.streamOpen(p, b, n) : nullptr;
+  }
+  std::size_t streamWrite(platform::Stream* s, const void* d, std::size_t n) override {
+    return on() ? disk_.streamWrite(s, d, n) : 0;
+  }
+  std::size_t streamRead(platform::Stream* s, void* b, std::size_t n) override { return on() ? disk_.streamRead(s, b, n) : 0; }
+  bool streamSeek(platform::Stream* s, std::uint64_t o) override { return on() && disk_.streamSeek(s, o); }
+  bool streamFlushToDisk(platform::Stream* s) override { return on() && disk_.streamFlushToDisk(s); }
+  bool streamClose(platform::Stream* s) override { return on() && disk_.streamClose(s); }
+
+ private:
+  bool on() { return ++count_ < cutAt_; }
+
+  avdtest::MemoryFiles& disk_;
+  long cutAt_;
+  long count_ = 0;
+};
+
+TEST_F(ConversionFaultTest, PowerLossAtAnyPointLosesNoArchive) {
+  long operations = 0;
+  {
+    avdtest::MemoryFiles disk;
+    populate(disk, tree_);
+    PowerCut counter(disk, 1L << 30);
+    avdtest::ScopedFileApi scoped(counter);
+    convertAll(kMemoryRoot, tree_);
+    operations = counter.operations();
+  }
+  ASSERT_GT(operations, 20);
+  for (long n = 1; n <= operations; ++n) {
+    for (bool garble : {false, true}) {
+      SCOPED_TRACE("power lost at operation " + std::to_string(n) + (garble ? ", unflushed data garbled" : ""));
+      avdtest::MemoryFiles disk;
+      populate(disk, tree_);
+      {
+        PowerCut power(disk, n);
+        avdtest::ScopedFileApi scoped(power);
+        convertAll(kMemoryRoot, tree_);
+        ASSERT_TRUE(power.cut());
+      }
+      disk.crash(garble);
+      checkInvariant(snapshot(disk));
+      {
+        avdtest::ScopedFileApi scoped(disk);
+        convertAll(kMemoryRoot, tree_);
+      }
+      EXPECT_EQ(snapshot(disk), converted_);
+      if (HasFailure()) return;
+    }
+  }
+  RecordProperty("power_loss_points", static_cast<int>(operations));
+}
+
 TEST_F(ConversionFaultTest, NoFaultOnAnyFileOperationLosesAnArchive) {
   unsigned faults = 0;
   for (int k = 0; k < static_cast<int>(FileOp::kCount); ++k) {

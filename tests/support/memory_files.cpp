@@ -49,6 +49,8 @@ int MemoryFiles::openHandles() const {
 void MemoryFiles::crash(bool garble) {
   std::lock_guard<std::mutex> lock(mutex_);
   open_.clear();
+  for (const auto& name : removed_) durableNames_.erase(name);
+  removed_.clear();
   names_ = durableNames_;
   for (auto& [name, node] : names_) {
     if (garble && node->data != node->durableData) {
@@ -150,7 +152,9 @@ bool MemoryFiles::close(platform::FileHandle f) {
 
 bool MemoryFiles::remove(const char16_t* path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return names_.erase(path) != 0;
+  if (names_.erase(path) == 0) return false;
+  removed_.insert(path);
+  return true;
 }
 
 bool MemoryFiles::syncParentDirectory(const char16_t* path) {

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/files.h"
@@ -25,8 +26,9 @@ class MemoryFiles final : public platform::FileApi {
 
   // A power loss: what was not durable is lost. Unflushed data is cut back to
   // the last flush (or, with `garble`, replaced by junk of the same length),
-  // names not made durable by a directory sync come or go back. Handles are
-  // forgotten.
+  // names created without a directory sync vanish. Removals are taken as
+  // durable at once, the worst case for a program that deletes what it has
+  // replaced. Handles are forgotten.
   void crash(bool garble);
 
   platform::FileHandle openForRead(const char16_t* path) override;
@@ -64,6 +66,7 @@ class MemoryFiles final : public platform::FileApi {
   mutable std::mutex mutex_;
   std::map<std::u16string, std::shared_ptr<Node>> names_;
   std::map<std::u16string, std::shared_ptr<Node>> durableNames_;
+  std::set<std::u16string> removed_;
   std::map<platform::FileHandle, Open> open_;
   platform::FileHandle next_ = 100;
 };

@@ -1,0 +1,27 @@
+#include "app/command_line.h"
+
+#include <string>
+#include <vector>
+
+#include "app/app_main.h"
+#include "platform/program.h"
+#include "xtd/utf8.h"
+
+int runFromCommandLine(int argc, char** argv) {
+  const std::vector<std::string> args = platform::argumentsAsUtf8(argc, argv);
+  xtd::dwstring path;
+  if (args.size() > 1) {
+    const xtd::dstring bytes = xtd::dstring::from_cstr(args[1].c_str());
+    try {
+      path.reserve(bytes.length());
+      xtd::utf8_to_wide(bytes.data(), bytes.data() + bytes.length(), path);
+    } catch (const xtd::utf8_error& e) {
+      // Stop before scanning: a misread path could name another directory.
+      const std::string message =
+          std::string("avdconv: the directory argument is not valid UTF-8 (") + e.what() + ")\n";
+      platform::writeStderr(message.data(), message.size());
+      return 2;
+    }
+  }
+  return appMain(path.view());
+}

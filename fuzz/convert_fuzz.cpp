@@ -1,0 +1,30 @@
+// Converts one archive made of the fuzzer's bytes, in an in-memory file
+// system, through the same path a conversion task takes: reader, writer
+// selection, either writer. Besides memory errors it checks the promise of
+// the tool: an archive is deleted only with an output in its place, and an
+// archive that stays is unchanged.
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "app/file_convert_task.h"
+#include "tests/support/memory_files.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::u16string archive = u"/in/cam.avd";
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  avdtest::MemoryFiles disk;
+  disk.put(archive, input);
+  platform::setFilesForTesting(&disk);
+  convertArchive(xtd::wstrview(archive.data(), static_cast<std::uint32_t>(archive.size())));
+  platform::setFilesForTesting(nullptr);
+
+  if (disk.openHandles() != 0) std::abort();
+  if (disk.exists(archive)) {
+    if (disk.contents(archive) != input) std::abort();
+  } else if (disk.contents(u"/in/cam.avi").empty() && disk.contents(u"/in/cam.flv").empty()) {
+    std::abort();
+  }
+  return 0;
+}
