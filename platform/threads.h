@@ -45,7 +45,7 @@ class MillisecondTimer {
   void wait();
 
  private:
-  void* timer_ = nullptr;
+  [[maybe_unused]] void* timer_ = nullptr;  // the system timer where there is one
 };
 
 }  // namespace platform
