@@ -46,13 +46,22 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader, std::unique_ptr
 
 }  // namespace
 
-ConversionOutcome convertArchive(xtd::wstrview path) {
+ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader) {
   std::unique_ptr<WriterIf> writer;
   try {
-    AvdReader reader;
     return convert(path, reader, writer);
   } catch (...) {
     // Out of memory, say: this archive stays, the others go on.
+    reader.closeArchive();
+    return ConversionOutcome::Failed;
+  }
+}
+
+ConversionOutcome convertArchive(xtd::wstrview path) {
+  try {
+    AvdReader reader;
+    return convertArchive(path, reader);
+  } catch (...) {
     return ConversionOutcome::Failed;
   }
 }

@@ -25,6 +25,10 @@ class FileConvertTask : public Ostra::Task {
   xtd::dwstring path_;
 };
 
+class AvdReader;
+
 // The whole conversion of the archive at `path`, without the bookkeeping of
 // the run. Nothing escapes it as an exception.
 ConversionOutcome convertArchive(xtd::wstrview path);
+// The same with a reader of the caller's (a fuzzer reads in small refills).
+ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader);

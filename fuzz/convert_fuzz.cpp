@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/file_convert_task.h"
+#include "archive/avd_reader.h"
 #include "tests/support/memory_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,7 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   avdtest::MemoryFiles disk;
   disk.put(archive, input);
   platform::setFilesForTesting(&disk);
-  convertArchive(xtd::wstrview(archive.data(), static_cast<std::uint32_t>(archive.size())));
+  // Small refills put the buffer boundaries inside the fuzzer's few bytes.
+  AvdReader reader;
+  reader.setChunkForTesting(64 + static_cast<std::uint32_t>(size % 61));
+  convertArchive(xtd::wstrview(archive.data(), static_cast<std::uint32_t>(archive.size())), reader);
   platform::setFilesForTesting(nullptr);
 
   if (disk.openHandles() != 0) std::abort();
