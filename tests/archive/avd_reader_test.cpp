@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <string>
 #include <vector>
 
@@ -201,6 +203,55 @@ TEST_F(AvdReaderTest, ReadFailureEndsTheFramesAndLeaksNothing) {
     EXPECT_TRUE(faults.fired());
   }
   EXPECT_EQ(faults.openHandles(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Archives past 4 GiB: positions must not wrap. The file is sparse, so the
+// huge payloads cost no disk space; only the record headers and the last
+// frames are real bytes.
+TEST_F(AvdReaderTest, ArchiveLargerThanFourGibibytesIsReadToTheEnd) {
+  const std::uint32_t hugeLength = 0xFFFFFF;
+  const std::uint64_t fourGiB = 1ull << 32;
+  const auto file = tmp_ / "huge.avd";
+  AvdBuilder head;
+  head.mjpegHeader(25, 8, 8);
+  std::uint64_t pos = head.bytes().size();
+  std::uint32_t hugeFrames = 0;
+  {
+    std::ofstream out(file, std::ios::binary);
+    out.write(head.bytes().data(), static_cast<std::streamsize>(head.bytes().size()));
+    while (pos < fourGiB + 1000) {
+      const std::string recordHeader = avdtest::le32(1u | hugeLength << 8) + avdtest::le32(7) + avdtest::le32(0);
+      out.seekp(static_cast<std::streamoff>(pos));
+      out.write(recordHeader.data(), 12);
+      pos += 12 + hugeLength;
+      ++hugeFrames;
+    }
+    AvdBuilder tail;
+    tail.frame("last-1", 8).frame("last-2", 9);
+    out.seekp(static_cast<std::streamoff>(pos));
+    out.write(tail.bytes().data(), static_cast<std::streamsize>(tail.bytes().size()));
+    ASSERT_TRUE(out.flush());
+  }
+  ASSERT_GT(std::filesystem::file_size(file), fourGiB);
+
+  AvdReader reader;
+  const xtd::dwstring path = avdtest::widePath(file);
+  ASSERT_TRUE(reader.openArchive(path.view()));
+  xtd::strview view;
+  ASSERT_NE(reader.readRecord(view), nullptr);
+  std::uint32_t ticks = 0;
+  std::uint32_t frames = 0;
+  std::string last;
+  for (int kind; (kind = reader.nextFrame(view, &ticks)) != -1; ++frames) {
+    if (view.length != hugeLength) last = std::string(view.data, view.length);
+  }
+  EXPECT_EQ(frames, hugeFrames + 2);
+  EXPECT_EQ(last, "last-2");
+  EXPECT_EQ(ticks, Ostra::toTicks(9, 0));
 }
 
 }  // namespace
