@@ -4,17 +4,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <new>
 #include <string>
 
 #include "platform/files.h"
 #include "platform/posix/path_codec.h"
+#include "platform/stdio_stream.h"
 
 namespace platform {
-
-struct Stream {
-  std::FILE* file;
-};
 
 namespace {
 
@@ -97,23 +93,15 @@ class PosixFiles final : public FileApi {
   }
 
   Stream* streamOpen(const char16_t* path, char* buffer, std::size_t bufferSize) override {
-    std::FILE* file = std::fopen(posix::toNative(path).c_str(), "wb+");
-    if (!file) return nullptr;
-    if (std::setvbuf(file, buffer, _IOFBF, bufferSize) != 0) {
-      std::fclose(file);
-      return nullptr;
-    }
-    auto* stream = new (std::nothrow) Stream{file};
-    if (!stream) std::fclose(file);
-    return stream;
+    return stdio::adopt(std::fopen(posix::toNative(path).c_str(), "wb+"), buffer, bufferSize);
   }
 
   std::size_t streamWrite(Stream* s, const void* data, std::size_t size) override {
-    return std::fwrite(data, 1, size, s->file);
+    return stdio::write(s, data, size);
   }
 
   std::size_t streamRead(Stream* s, void* buffer, std::size_t size) override {
-    return std::fread(buffer, 1, size, s->file);
+    return stdio::read(s, buffer, size);
   }
 
   bool streamSeek(Stream* s, std::uint64_t offset) override {
@@ -121,15 +109,10 @@ class PosixFiles final : public FileApi {
   }
 
   bool streamFlushToDisk(Stream* s) override {
-    return std::fflush(s->file) == 0 && !std::ferror(s->file) && ::fsync(::fileno(s->file)) == 0;
+    return stdio::drain(s) && ::fsync(::fileno(s->file)) == 0;
   }
 
-  bool streamClose(Stream* s) override {
-    const bool clean = !std::ferror(s->file);
-    const bool closed = std::fclose(s->file) == 0;
-    delete s;
-    return clean && closed;
-  }
+  bool streamClose(Stream* s) override { return stdio::close(s); }
 };
 
 }  // namespace

@@ -2,16 +2,12 @@
 #include <stdio.h>
 
 #include <cstdio>
-#include <new>
 
 #include "platform/files.h"
+#include "platform/stdio_stream.h"
 #include "platform/win32/windows_min.h"
 
 namespace platform {
-
-struct Stream {
-  std::FILE* file;
-};
 
 namespace {
 
@@ -81,23 +77,15 @@ class Win32Files final : public FileApi {
 
   Stream* streamOpen(const char16_t* path, char* buffer, std::size_t bufferSize) override {
     // The wide open: the narrow one would go through the ANSI code page.
-    std::FILE* file = ::_wfopen(win32::wide(path), L"wb+");
-    if (!file) return nullptr;
-    if (std::setvbuf(file, buffer, _IOFBF, bufferSize) != 0) {
-      std::fclose(file);
-      return nullptr;
-    }
-    auto* stream = new (std::nothrow) Stream{file};
-    if (!stream) std::fclose(file);
-    return stream;
+    return stdio::adopt(::_wfopen(win32::wide(path), L"wb+"), buffer, bufferSize);
   }
 
   std::size_t streamWrite(Stream* s, const void* data, std::size_t size) override {
-    return std::fwrite(data, 1, size, s->file);
+    return stdio::write(s, data, size);
   }
 
   std::size_t streamRead(Stream* s, void* buffer, std::size_t size) override {
-    return std::fread(buffer, 1, size, s->file);
+    return stdio::read(s, buffer, size);
   }
 
   bool streamSeek(Stream* s, std::uint64_t offset) override {
@@ -105,17 +93,12 @@ class Win32Files final : public FileApi {
   }
 
   bool streamFlushToDisk(Stream* s) override {
-    if (std::fflush(s->file) != 0 || std::ferror(s->file)) return false;
+    if (!stdio::drain(s)) return false;
     HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(s->file)));
     return h != INVALID_HANDLE_VALUE && ::FlushFileBuffers(h) != 0;
   }
 
-  bool streamClose(Stream* s) override {
-    const bool clean = !std::ferror(s->file);
-    const bool closed = std::fclose(s->file) == 0;
-    delete s;
-    return clean && closed;
-  }
+  bool streamClose(Stream* s) override { return stdio::close(s); }
 };
 
 }  // namespace

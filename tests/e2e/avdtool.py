@@ -43,3 +43,23 @@ def banner(shown_path):
 
 
 NO_ARCHIVES = b"finished - no avd files found in directory!"
+
+
+def snapshot(root):
+    """Every file below `root`, by relative path, with its bytes."""
+    found = {}
+    for dirpath, _, names in os.walk(root):
+        for name in names:
+            full = os.path.join(dirpath, name)
+            with open(full, "rb") as f:
+                found[os.path.relpath(full, root)] = f.read()
+    return found
+
+
+def write_tree(root, tree):
+    """Writes {relative path: bytes} below `root`, making directories."""
+    for name, data in tree.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)

@@ -15,13 +15,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
 import avdfixture  # noqa: E402
 
 
-def files_below(root):
-    found = {}
-    for dirpath, _, names in os.walk(root):
-        for name in names:
-            full = os.path.join(dirpath, name)
-            found[os.path.relpath(full, root)] = avdfixture.read_bytes(full)
-    return found
+files_below = avdtool.snapshot
 
 
 @unittest.skipUnless(media.available(), "ffmpeg is needed to make the media")
@@ -37,10 +31,7 @@ class ConversionRunTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
 
     def put(self, name, data):
-        path = os.path.join(self.dir, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+        avdtool.write_tree(self.dir, {name: data})
 
     def run_tool(self):
         status, out, err = avdtool.run([avdtool.tool_path(self.dir)])

@@ -21,21 +21,8 @@ import avdfixture  # noqa: E402
 CRASHING = os.environ.get("AVDCONV_CRASHING", "")
 
 
-def snapshot(root):
-    found = {}
-    for dirpath, _, names in os.walk(root):
-        for name in names:
-            full = os.path.join(dirpath, name)
-            found[os.path.relpath(full, root)] = avdfixture.read_bytes(full)
-    return found
-
-
-def write_tree(root, tree):
-    for name, data in tree.items():
-        path = os.path.join(root, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+snapshot = avdtool.snapshot
+write_tree = avdtool.write_tree
 
 
 @unittest.skipUnless(media.available(), "ffmpeg is needed to make the media")
@@ -102,7 +89,7 @@ class NoArchiveIsLostTest(unittest.TestCase):
         points = range(1, operations + 1)
         if avdtool.WINDOWS:
             # Every process start under Wine costs seconds: a spread of points.
-            points = sorted(set(range(1, operations + 1, max(1, operations // 12))) | {operations})
+            points = sorted(set(range(1, operations + 1, max(1, operations // 40))) | {operations})
         for n in points:
             with self.subTest(crash_at=n):
                 self.fresh_tree()
@@ -159,10 +146,7 @@ class HostileTreeTest(unittest.TestCase):
         self.archive = avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, b"\xff\xd8\xff\xd9")
 
     def put(self, name, data):
-        path = os.path.join(self.dir, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+        write_tree(self.dir, {name: data})
 
     def run_tool(self):
         status, out, _ = avdtool.run([avdtool.tool_path(self.dir)], timeout=120)
