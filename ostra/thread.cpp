@@ -1,5 +1,6 @@
 #include "ostra/thread.h"
 
+#include <new>
 #include <utility>
 
 #include "ostra/fatal.h"
@@ -59,11 +60,17 @@ ThrControl* ThrControl::current() {
   if (auto* record = static_cast<ThrControl*>(platform::threadSlotValue(r.slot))) return record;
   // A thread the runtime did not start (a test's, a library's) still needs
   // a record to wait, join or stop; it lives as long as the thread.
-  thread_local ThrControl adopted;
-  adopted.threadId = platform::currentThreadId();
-  if (!adopted.group) adopted.group = &r.defaultGroup;
-  if (!platform::setThreadSlotValue(r.slot, &adopted)) fatal();
-  return &adopted;
+  // The storage is trivially destructible on purpose: a thread-exit
+  // destructor would run inside the system's thread-detach processing,
+  // which on Windows can deadlock against another thread ending at the same
+  // time. Nothing is lost: a foreign thread's record holds no body once its
+  // runHere has returned.
+  alignas(ThrControl) thread_local unsigned char storage[sizeof(ThrControl)];
+  auto* adopted = new (storage) ThrControl;
+  adopted->threadId = platform::currentThreadId();
+  adopted->group = &r.defaultGroup;
+  if (!platform::setThreadSlotValue(r.slot, adopted)) fatal();
+  return adopted;
 }
 
 bool ThrControl::setCurrent(ThrControl* record) { return platform::setThreadSlotValue(runtime().slot, record); }
