@@ -38,7 +38,8 @@ class TaskDispatcher {
   // Registers the clock callback, starts the clock thread and one worker thread.
   void start();
   // Works as a member of the worker group on the calling thread, then
-  // returns once every worker has ended.
+  // returns once every worker has ended. Without start, the calling thread
+  // is the only worker and time does not advance for RunAtDue tasks.
   void wait();
   // Suspends every worker until each has acknowledged, then lets them drain
   // the ready list and end. Returns once the other workers have
