@@ -43,9 +43,9 @@ def write_archive(path, kind, frames, frame_size):
             f.write(avdfixture.record(1, frame, *avdfixture.frame_time(i, 25)))
 
 
-def make_corpus(root, spec):
+def make_corpus(root, layout):
     os.makedirs(root)
-    for i, (kind, frames, frame_size) in enumerate(spec):
+    for i, (kind, frames, frame_size) in enumerate(layout):
         sub = os.path.join(root, f"d{i % 16}")
         os.makedirs(sub, exist_ok=True)
         write_archive(os.path.join(sub, f"a{i}.avd"), kind, frames, frame_size)
@@ -75,11 +75,11 @@ def main():
                                        + [("h264", 20, 4_000)] * int(400 * s)),
     }
     print(f"{'corpus':32} {'MiB':>8} {'cp MB/s':>9} {'tool MB/s':>10} {'ratio':>6} {'peak RSS MiB':>13}")
-    for name, spec in corpora.items():
+    for name, layout in corpora.items():
         work = tempfile.mkdtemp(prefix="avdconv-bench-")
         try:
             source = os.path.join(work, "source")
-            make_corpus(source, spec)
+            make_corpus(source, layout)
             size = tree_bytes(source)
             cp_time = timed(["cp", "-r", source, os.path.join(work, "copy")])
             target = os.path.join(work, "target")

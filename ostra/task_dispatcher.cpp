@@ -101,24 +101,8 @@ void TaskDispatcher::settle(TaskContext& context, Task* task) {
     LockGuard guard(lock_);
     switch (task->state) {
       case Task::Running:
-        switch (context.disposition) {
-          case TaskContext::Done:
-            task->state = Task::Idle;
-            break;
-          case TaskContext::Requeue:
-            makeReadyAndWake(task);
-            break;
-          case TaskContext::RunAtDue:
-            if (tickDiff(static_cast<std::uint32_t>(currentTick()), static_cast<std::uint32_t>(task->due)) >= 0) {
-              makeReadyAndWake(task);
-            } else {
-              task->state = Task::Timed;
-              wheel_.insert(task);
-            }
-            break;
-          default:
-            fatal();
-        }
+        // The calling worker is still inside the run: another must be woken.
+        applyDisposition(task, context.disposition, true);
         break;
       case Task::Reposted:
         makeReadyAndWake(task);
@@ -139,20 +123,25 @@ void TaskDispatcher::afterRun(const TaskContext& context, Task* task) {
       makeReady(task);
       return;
     case Task::Running:
-      break;
+      applyDisposition(task, context.disposition, false);
+      return;
     default:
       fatal();
   }
-  switch (context.disposition) {
+}
+
+// Lock held. What a running task asked for when its run ended or settled.
+void TaskDispatcher::applyDisposition(Task* task, std::int32_t disposition, bool wake) {
+  switch (disposition) {
     case TaskContext::Done:
       task->state = Task::Idle;
       break;
     case TaskContext::Requeue:
-      makeReady(task);
+      wake ? makeReadyAndWake(task) : makeReady(task);
       break;
     case TaskContext::RunAtDue:
       if (tickDiff(static_cast<std::uint32_t>(currentTick()), static_cast<std::uint32_t>(task->due)) >= 0) {
-        makeReady(task);
+        wake ? makeReadyAndWake(task) : makeReady(task);
       } else {
         task->state = Task::Timed;
         wheel_.insert(task);

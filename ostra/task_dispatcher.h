@@ -68,6 +68,7 @@ class TaskDispatcher {
   void workerLoop(const std::atomic<std::int32_t>* state);
   void waitOnPort();
   void afterRun(const TaskContext& context, Task* task);
+  void applyDisposition(Task* task, std::int32_t disposition, bool wake);
   void makeReady(Task* task) noexcept;
   void makeReadyAndWake(Task* task);
   void wakeOne();
