@@ -293,3 +293,41 @@ TEST_F(ConversionFaultTest, RunningOutOfMemoryKeepsTheArchive) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConversionOutcomeTest, ArchiveGoneSinceTheScanLeavesNothingBehind) {
+  avdtest::TempDir tmp;
+  const xtd::dwstring path = avdtest::widePath(tmp / "vanished.avd");
+  EXPECT_EQ(convertArchive(path.view()), ConversionOutcome::CannotOpen);
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+}
+
+TEST(ConversionOutcomeTest, EachWayAnArchiveCanFailIsReported) {
+  avdtest::TempDir tmp;
+  auto convert = [&](const std::string& name, const std::string& bytes) {
+    avdtest::writeFile(tmp / name, bytes);
+    const xtd::dwstring path = avdtest::widePath(tmp / name);
+    return convertArchive(path.view());
+  };
+  EXPECT_EQ(convert("empty.avd", ""), ConversionOutcome::NoStreamHeader);
+  avdtest::AvdBuilder frameFirst;
+  frameFirst.frame("x", 1);
+  EXPECT_EQ(convert("frame.avd", frameFirst.bytes()), ConversionOutcome::NoStreamHeader);
+  avdtest::AvdBuilder codec3;
+  codec3.record(0, avdtest::streamHeaderPayload(3, "", ""));
+  EXPECT_EQ(convert("codec3.avd", codec3.bytes()), ConversionOutcome::NoWriter);
+  avdtest::AvdBuilder good;
+  good.mjpegHeader(25, 8, 8).frame("jpeg", 1);
+  EXPECT_EQ(convert("good.avd", good.bytes()), ConversionOutcome::Converted);
+  // The output name is taken by a directory: the first frame is refused.
+  fs::create_directory(tmp / "taken.avi");
+  EXPECT_EQ(convert("taken.avd", good.bytes()), ConversionOutcome::WriterRefused);
+  EXPECT_TRUE(fs::exists(tmp / "taken.avd"));
+  for (const char* kept : {"empty.avd", "frame.avd", "codec3.avd"}) EXPECT_TRUE(fs::exists(tmp / kept)) << kept;
+  EXPECT_FALSE(fs::exists(tmp / "good.avd"));
+  EXPECT_FALSE(fs::exists(tmp / "codec3.avi"));
+  EXPECT_FALSE(fs::exists(tmp / "codec3.flv"));
+}
+
+}  // namespace
