@@ -289,6 +289,7 @@ TEST_F(ConversionFaultTest, RunningOutOfMemoryKeepsTheArchive) {
     if (!anyFired || HasFailure()) break;
     ++failures;
   }
+  RecordProperty("allocation_points", static_cast<int>(failures));
   EXPECT_GT(failures, 5u);
 }
 
