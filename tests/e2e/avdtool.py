@@ -2,6 +2,7 @@
 
 import os
 import subprocess
+import tempfile
 
 EXE = os.environ.get("AVDCONV", "")
 EMULATOR = os.environ.get("AVDCONV_EMULATOR", "")
@@ -21,15 +22,28 @@ def separator():
     return "\\" if WINDOWS else "/"
 
 
-def run(args, exe=None, cwd=None, timeout=600):
+def run_command(command, cwd=None, env=None, timeout=600):
+    """Runs a program to its end; returns (exit status, stdout, stderr).
+
+    The output goes through files, not pipes: Wine may start helper processes
+    that inherit the handles and outlive the program, and a pipe would then
+    never reach its end."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        status = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                timeout=timeout).returncode
+        out.seek(0)
+        err.seek(0)
+        return status, out.read(), err.read()
+
+
+def run(args, exe=None, cwd=None, env=None, timeout=600):
     """Runs the tool; returns (exit status, stdout bytes with CRLF folded, stderr)."""
     command = ([EMULATOR] if EMULATOR else []) + [exe or EXE] + list(args)
-    result = subprocess.run(command, cwd=cwd, capture_output=True, timeout=timeout)
-    out = result.stdout
+    status, out, err = run_command(command, cwd=cwd, env=env, timeout=timeout)
     if WINDOWS:
         # The console's text mode writes "\n" as "\r\n".
         out = out.replace(b"\r\n", b"\n")
-    return result.returncode, out, result.stderr
+    return status, out, err
 
 
 def banner(shown_path):

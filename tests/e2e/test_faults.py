@@ -80,10 +80,9 @@ class NoArchiveIsLostTest(unittest.TestCase):
     def test_crash_at_every_file_operation(self):
         self.fresh_tree()
         env = dict(os.environ, AVD_CRASH_AT="0")
-        clean = subprocess.run(([avdtool.EMULATOR] if avdtool.EMULATOR else []) +
-                               [CRASHING, avdtool.tool_path(self.dir)], env=env, capture_output=True, timeout=300)
-        self.assertEqual(clean.returncode, 0)
-        operations = int(clean.stderr.decode().rsplit("file operations:", 1)[1])
+        status, _, err = avdtool.run([avdtool.tool_path(self.dir)], exe=CRASHING, env=env, timeout=300)
+        self.assertEqual(status, 0)
+        operations = int(err.decode().rsplit("file operations:", 1)[1])
         self.assertTrue(snapshot(self.dir) == self.converted)
         self.assertGreater(operations, 40)
         points = range(1, operations + 1)
@@ -94,10 +93,8 @@ class NoArchiveIsLostTest(unittest.TestCase):
             with self.subTest(crash_at=n):
                 self.fresh_tree()
                 env["AVD_CRASH_AT"] = str(n)
-                result = subprocess.run(([avdtool.EMULATOR] if avdtool.EMULATOR else []) +
-                                        [CRASHING, avdtool.tool_path(self.dir)], env=env, capture_output=True,
-                                        timeout=300)
-                self.assertEqual(result.returncode, 137)
+                status, _, _ = avdtool.run([avdtool.tool_path(self.dir)], exe=CRASHING, env=env, timeout=300)
+                self.assertEqual(status, 137)
                 self.check_invariant(snapshot(self.dir))
                 self.rerun_converts_the_rest()
 
