@@ -9,7 +9,7 @@
 
 namespace {
 
-ConversionOutcome convert(xtd::wstrview path, AvdReader& reader, std::unique_ptr<WriterIf>& writer) {
+ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
   ConversionOutcome outcome = ConversionOutcome::Converted;
   xtd::strview header;
   bool headerOk = false;
@@ -23,7 +23,7 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader, std::unique_ptr
       outcome = ConversionOutcome::NoStreamHeader;
     }
   }
-  writer.reset(createWriter(path, &header));
+  const std::unique_ptr<WriterIf> writer(createWriter(path, &header));
   if (!writer && outcome == ConversionOutcome::Converted) outcome = ConversionOutcome::NoWriter;
 
   if (headerOk && writer) {
@@ -47,9 +47,8 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader, std::unique_ptr
 }  // namespace
 
 ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader) {
-  std::unique_ptr<WriterIf> writer;
   try {
-    return convert(path, reader, writer);
+    return convert(path, reader);
   } catch (...) {
     // Out of memory, say: this archive stays, the others go on.
     reader.closeArchive();
