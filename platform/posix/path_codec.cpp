@@ -1,28 +1,12 @@
 #include "platform/posix/path_codec.h"
 
+#include "platform/utf16_units.h"
+
 namespace platform::posix {
-
-namespace {
-
-void encodeUnit(char16_t unit, std::string& out) {
-  const unsigned u = unit;
-  if (u < 0x80u) {
-    out.push_back(static_cast<char>(u));
-  } else if (u < 0x800u) {
-    out.push_back(static_cast<char>(0xC0u | (u >> 6)));
-    out.push_back(static_cast<char>(0x80u | (u & 0x3Fu)));
-  } else {
-    out.push_back(static_cast<char>(0xE0u | (u >> 12)));
-    out.push_back(static_cast<char>(0x80u | ((u >> 6) & 0x3Fu)));
-    out.push_back(static_cast<char>(0x80u | (u & 0x3Fu)));
-  }
-}
-
-}  // namespace
 
 std::string toNative(const char16_t* path) {
   std::string out;
-  for (const char16_t* p = path; *p != u'\0'; ++p) encodeUnit(*p, out);
+  for (const char16_t* p = path; *p != u'\0'; ++p) appendUnitAsUtf8(*p, out);
   return out;
 }
 
@@ -54,7 +38,7 @@ bool fromNative(const char* bytes, std::size_t size, std::u16string& out) {
   // Overlong or stray bytes decode to a unit that encodes differently.
   std::string back;
   back.reserve(size);
-  for (char16_t u : out) encodeUnit(u, back);
+  for (char16_t u : out) appendUnitAsUtf8(u, back);
   return back.size() == size && back.compare(0, size, bytes, size) == 0;
 }
 

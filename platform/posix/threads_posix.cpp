@@ -56,8 +56,6 @@ extern "C" void* trampoline(void* p) noexcept {
   return nullptr;
 }
 
-std::atomic<ThreadStarter> g_starter{nullptr};
-
 }  // namespace
 
 ThreadId startNativeThread(ThreadRoutine routine, void* arg) {
@@ -81,13 +79,6 @@ ThreadId startNativeThread(ThreadRoutine routine, void* arg) {
   r.threads.push_back(Started{id, thread});
   return id;
 }
-
-ThreadId startThread(ThreadRoutine routine, void* arg) {
-  const ThreadStarter starter = g_starter.load(std::memory_order_relaxed);
-  return starter ? starter(routine, arg) : startNativeThread(routine, arg);
-}
-
-void setThreadStarterForTesting(ThreadStarter starter) { g_starter.store(starter, std::memory_order_relaxed); }
 
 void waitForThread(ThreadId id) {
   if (id == 0 || id == currentThreadId()) return;

@@ -1,4 +1,5 @@
 #include "platform/program.h"
+#include "platform/utf16_units.h"
 #include "platform/win32/windows_min.h"
 
 #include <shellapi.h>
@@ -24,17 +25,7 @@ std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
     // Unit by unit, as the program's own decoder expects: a lone surrogate
     // survives the trip.
     for (const wchar_t* p = wide[i]; *p; ++p) {
-      const unsigned u = static_cast<unsigned short>(*p);
-      if (u < 0x80u) {
-        bytes.push_back(static_cast<char>(u));
-      } else if (u < 0x800u) {
-        bytes.push_back(static_cast<char>(0xC0u | (u >> 6)));
-        bytes.push_back(static_cast<char>(0x80u | (u & 0x3Fu)));
-      } else {
-        bytes.push_back(static_cast<char>(0xE0u | (u >> 12)));
-        bytes.push_back(static_cast<char>(0x80u | ((u >> 6) & 0x3Fu)));
-        bytes.push_back(static_cast<char>(0x80u | (u & 0x3Fu)));
-      }
+      appendUnitAsUtf8(static_cast<unsigned short>(*p), bytes);
     }
     args.push_back(std::move(bytes));
   }

@@ -34,8 +34,6 @@ DWORD WINAPI trampoline(LPVOID p) {
   return 0;
 }
 
-std::atomic<ThreadStarter> g_starter{nullptr};
-
 }  // namespace
 
 ThreadId startNativeThread(ThreadRoutine routine, void* arg) {
@@ -63,13 +61,6 @@ ThreadId startNativeThread(ThreadRoutine routine, void* arg) {
   ::ReleaseSRWLockExclusive(&g_registryLock);
   return id;
 }
-
-ThreadId startThread(ThreadRoutine routine, void* arg) {
-  const ThreadStarter starter = g_starter.load(std::memory_order_relaxed);
-  return starter ? starter(routine, arg) : startNativeThread(routine, arg);
-}
-
-void setThreadStarterForTesting(ThreadStarter starter) { g_starter.store(starter, std::memory_order_relaxed); }
 
 void waitForThread(ThreadId id) {
   if (id == 0 || id == currentThreadId()) return;
