@@ -8,6 +8,7 @@
 #include "xtd/utf8.h"
 
 int runFromCommandLine(int argc, char** argv) {
+  platform::prepareProcess();
   const std::vector<std::string> args = platform::argumentsAsUtf8(argc, argv);
   xtd::dwstring path;
   if (args.size() > 1) {

@@ -6,54 +6,139 @@
 #include "archive/avd_reader.h"
 #include "ostra/task_dispatcher.h"
 #include "writers/create_writer.h"
+#include "writers/stream_header.h"
 
 namespace {
 
-ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
-  ConversionOutcome outcome = ConversionOutcome::Converted;
-  xtd::strview header;
-  bool headerOk = false;
-  if (!reader.openArchive(path)) {
-    outcome = ConversionOutcome::CannotOpen;
-  } else {
-    const AvdRecordHeader* first = reader.readRecord(header);
-    headerOk = first && first->type == AvdRecordHeader::kStreamHeader;
-    if (!headerOk) {
-      header = xtd::strview();
-      outcome = ConversionOutcome::NoStreamHeader;
-    }
-  }
-  const std::unique_ptr<WriterIf> writer(createWriter(path, &header));
-  if (!writer && outcome == ConversionOutcome::Converted) outcome = ConversionOutcome::NoWriter;
+using Reason = ConversionOutcome::Reason;
+using platform::SystemError;
 
-  if (headerOk && writer) {
-    // A writer whose open failed refuses the first frame, which ends the loop.
-    writer->open(&header);
-    xtd::strview frame;
-    std::uint32_t ticks = 0;
-    for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
-      if (!writer->writeFrame(&frame, &ticks, kind)) {
-        outcome = ConversionOutcome::WriterRefused;
-        break;
-      }
-    }
+ConversionOutcome cannotOpen() {
+  const SystemError e = platform::lastFileError();
+  switch (e.kind) {
+    case SystemError::Kind::NotRegular:
+      return ConversionOutcome::because(Reason::NotRegular, e);
+    case SystemError::Kind::NotFound:
+      return ConversionOutcome::because(Reason::Vanished, e);
+    default:
+      return ConversionOutcome::because(Reason::CannotOpen, e);
   }
-  // Closed before the finish: the archive is open without delete sharing.
-  reader.closeArchive();
-  if (outcome == ConversionOutcome::Converted) writer->finish();
-  return outcome;
+}
+
+ConversionOutcome readError(const AvdReader& reader) {
+  ConversionOutcome o = ConversionOutcome::because(Reason::ReadError, reader.readError());
+  o.offset = reader.endOffset();
+  return o;
+}
+
+// Why the first record is not a stream header that a writer takes.
+ConversionOutcome noWriter(const AvdReader& reader, const AvdRecordHeader* first, xtd::strview payload) {
+  if (!first) {
+    if (reader.end() == AvdReader::End::ReadFailed) return readError(reader);
+    return ConversionOutcome::because(reader.end() == AvdReader::End::EndOfFile && reader.endOffset() == 0
+                                          ? Reason::Empty
+                                          : Reason::NoStreamHeader);
+  }
+  if (first->type != AvdRecordHeader::kStreamHeader) return ConversionOutcome::because(Reason::NoStreamHeader);
+  std::uint32_t codec = 0;
+  if (readCodec(payload, codec) && codec != StreamHeader::kH264 && codec != StreamHeader::kMjpeg) {
+    ConversionOutcome o = ConversionOutcome::because(Reason::UnknownCodec);
+    o.number = codec;
+    return o;
+  }
+  return ConversionOutcome::because(Reason::HeaderRefused);
+}
+
+ConversionOutcome writerRefused(const WriterIf& writer) {
+  const WriteFailure& f = writer.failure();
+  switch (f.kind) {
+    case WriteFailure::Kind::Header:
+      return ConversionOutcome::because(Reason::HeaderRefused);
+    case WriteFailure::Kind::Limit:
+      return ConversionOutcome::because(Reason::OutputTooLarge);
+    default:
+      return ConversionOutcome::because(Reason::OutputFailed, f.error);
+  }
+}
+
+ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
+  if (!reader.openArchive(path)) return cannotOpen();
+  switch (reader.lockArchive()) {
+    case platform::LockResult::Locked:
+      break;
+    case platform::LockResult::Busy:
+      return ConversionOutcome::because(Reason::InUse);
+    case platform::LockResult::Failed:
+      return ConversionOutcome::because(Reason::CannotLock, platform::lastFileError());
+  }
+
+  xtd::strview header;
+  const AvdRecordHeader* first = reader.readRecord(header);
+  const std::unique_ptr<WriterIf> writer(first && first->type == AvdRecordHeader::kStreamHeader
+                                             ? createWriter(path, &header)
+                                             : nullptr);
+  if (!writer) return noWriter(reader, first, header);
+  if (!writer->open(&header)) return writerRefused(*writer);
+
+  xtd::strview frame;
+  std::uint32_t ticks = 0;
+  for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
+    if (!writer->writeFrame(&frame, &ticks, kind)) return writerRefused(*writer);
+  }
+
+  // A stop inside the file ends the frames; it ends the archive only when
+  // nothing but padding lies behind it.
+  ConversionOutcome::Stop stop = ConversionOutcome::Stop::None;
+  const std::uint64_t stopOffset = reader.endOffset();
+  switch (reader.end()) {
+    case AvdReader::End::ReadFailed:
+      return readError(reader);
+    case AvdReader::End::InvalidType:
+    case AvdReader::End::StreamHeader: {
+      const AvdReader::End at = reader.end();
+      const AvdReader::Tail tail = reader.scanTail();
+      if (tail == AvdReader::Tail::ReadFailed) return readError(reader);
+      if (tail == AvdReader::Tail::Data) {
+        stop = at == AvdReader::End::InvalidType ? ConversionOutcome::Stop::DamagedRecord
+                                                 : ConversionOutcome::Stop::StreamHeader;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  const bool readWhole = reader.readToEnd();
+
+  if (!writer->finish()) return writerRefused(*writer);
+  // The output's new name must be durable before the archive may go.
+  if (!platform::files().syncParentDirectory(writer->outputPath())) {
+    return ConversionOutcome::because(Reason::OutputFailed, platform::lastFileError());
+  }
+  if (stop != ConversionOutcome::Stop::None) {
+    ConversionOutcome o = ConversionOutcome::because(Reason::StoppedEarly);
+    o.stop = stop;
+    o.offset = stopOffset;
+    o.size = reader.sizeAtEnd();
+    return o;
+  }
+  if (!readWhole || !reader.unchangedSinceRead()) return ConversionOutcome::because(Reason::Changed);
+  if (!reader.removeArchive()) return ConversionOutcome::because(Reason::CannotDelete, platform::lastFileError());
+  return ConversionOutcome::because(Reason::Converted);
 }
 
 }  // namespace
 
 ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader) {
+  ConversionOutcome outcome;
   try {
-    return convert(path, reader);
+    outcome = convert(path, reader);
   } catch (...) {
-    // Out of memory, say: this archive stays, the others go on.
-    reader.closeArchive();
-    return ConversionOutcome::Failed;
+    // Out of memory (nothing else is thrown here): this archive stays, the
+    // others go on.
+    outcome = ConversionOutcome::because(Reason::OutOfMemory);
   }
+  reader.closeArchive();
+  return outcome;
 }
 
 ConversionOutcome convertArchive(xtd::wstrview path) {
@@ -61,7 +146,7 @@ ConversionOutcome convertArchive(xtd::wstrview path) {
     AvdReader reader;
     return convertArchive(path, reader);
   } catch (...) {
-    return ConversionOutcome::Failed;
+    return ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
   }
 }
 

@@ -1,6 +1,23 @@
 #include "archive/avd_reader.h"
 
+#include <cstring>
+
 #include "ostra/tick_time.h"
+
+namespace {
+
+bool allZeros(const char* p, std::uint32_t n) {
+  static const char zeros[4096] = {};
+  while (n != 0) {
+    const std::uint32_t step = n < sizeof zeros ? n : static_cast<std::uint32_t>(sizeof zeros);
+    if (std::memcmp(p, zeros, step) != 0) return false;
+    p += step;
+    n -= step;
+  }
+  return true;
+}
+
+}  // namespace
 
 AvdReader::~AvdReader() { closeArchive(); }
 
@@ -11,14 +28,20 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   return handle_ != platform::kInvalidFile;
 }
 
+platform::LockResult AvdReader::lockArchive() {
+  if (handle_ == platform::kInvalidFile) return platform::LockResult::Failed;
+  return platform::files().tryLock(handle_);
+}
+
 bool AvdReader::refill(std::uint32_t n) {
   platform::FileApi& fs = platform::files();
+  // The unread tail is read again from the file rather than moved in memory.
+  const std::uint64_t start = position();
+  failedReadOffset_ = start;
   if (handle_ == platform::kInvalidFile) {
     handle_ = fs.openForRead(path_.c_str());
     if (handle_ == platform::kInvalidFile) return false;
   }
-  // The unread tail is read again from the file rather than moved in memory.
-  const std::uint64_t start = filePos_ - remaining_;
   const std::uint32_t size = n > chunk_ ? n : chunk_;
   buffer_.clear();
   remaining_ = 0;
@@ -29,15 +52,15 @@ bool AvdReader::refill(std::uint32_t n) {
 
   std::uint32_t got = 0;
   if (!fs.read(handle_, buffer_.data(), size, got)) return false;
-  std::uint64_t fileSize = 0;
-  const bool sized = fs.size(handle_, fileSize);
+  platform::FileStatus status;
+  const bool sized = fs.status(handle_, status);
 
   filePos_ += got;
   if (got != 0) buffer_.extend(got);
   remaining_ = got;
   cursor_ = buffer_.data();
   // A short read is the end only if nobody is still appending to the file.
-  if (got < size && sized && fileSize == filePos_) eof_ = true;
+  if (got < size && sized && status.size == filePos_) eof_ = true;
   return true;
 }
 
@@ -47,6 +70,7 @@ bool AvdReader::fetch(xtd::strview& out, std::uint32_t n) {
     return true;
   }
   if (!eof_ && remaining_ < n && !refill(n)) {
+    readError_ = platform::lastFileError();
     out = xtd::strview();
     return false;
   }
@@ -57,28 +81,90 @@ bool AvdReader::fetch(xtd::strview& out, std::uint32_t n) {
   return true;
 }
 
+const AvdRecordHeader* AvdReader::ended(End how, std::uint64_t offset, xtd::strview& out) {
+  out.length = 0;
+  end_ = how;
+  endOffset_ = how == End::ReadFailed ? failedReadOffset_ : offset;
+  examined_ = position();
+  return nullptr;
+}
+
 const AvdRecordHeader* AvdReader::readRecord(xtd::strview& out) {
   out.length = 0;
+  const std::uint64_t start = position();
   xtd::strview raw;
-  if (!fetch(raw, AvdRecordHeader::kSize) || raw.length < AvdRecordHeader::kSize) return nullptr;
+  if (!fetch(raw, AvdRecordHeader::kSize)) return ended(End::ReadFailed, start, out);
+  if (raw.length == 0) return ended(End::EndOfFile, start, out);
+  if (raw.length < AvdRecordHeader::kSize) return ended(End::CutShort, start, out);
   header_ = AvdRecordHeader::parse(raw.data);
-  if (header_.type > AvdRecordHeader::kLastFrameType) return nullptr;
-  // A record cut short by the end of the file is not delivered.
-  if (!fetch(out, header_.length) || out.length < header_.length) {
-    out.length = 0;
-    return nullptr;
+  if (header_.type > AvdRecordHeader::kLastFrameType) {
+    tailOffset_ = start + AvdRecordHeader::kSize;
+    return ended(End::InvalidType, start, out);
   }
+  // A record cut short by the end of the file is not delivered.
+  if (!fetch(out, header_.length)) return ended(End::ReadFailed, start, out);
+  if (out.length < header_.length) return ended(End::CutShort, start, out);
   return &header_;
 }
 
 int AvdReader::nextFrame(xtd::strview& out, std::uint32_t* ticks) {
+  const std::uint64_t start = position();
   const AvdRecordHeader* h = readRecord(out);
-  if (!h || h->type == AvdRecordHeader::kStreamHeader) {
-    out.length = 0;
+  if (!h) return -1;
+  if (h->type == AvdRecordHeader::kStreamHeader) {
+    tailOffset_ = position();
+    ended(End::StreamHeader, start, out);
     return -1;
   }
   *ticks = Ostra::toTicks(h->seconds, h->microseconds);
   return h->type == 2 ? 1 : 2;
+}
+
+AvdReader::Tail AvdReader::scanTail() {
+  platform::FileApi& fs = platform::files();
+  // The records are all handed out: the buffer's storage serves the scan.
+  buffer_.clear();
+  cursor_ = nullptr;
+  remaining_ = 0;
+  const std::uint32_t size = buffer_.capacity() > 0 ? buffer_.capacity() : chunk_;
+  buffer_.reserve(size);
+  std::uint64_t at = tailOffset_;
+  for (;;) {
+    std::uint64_t data = at;
+    std::uint32_t got = 0;
+    // A hole reads as zeros and need not be read.
+    const bool ok = fs.nextData(handle_, at, data) && (at = data > at ? data : at, fs.seek(handle_, at)) &&
+                    fs.read(handle_, buffer_.data(), size, got);
+    if (!ok) {
+      readError_ = platform::lastFileError();
+      end_ = End::ReadFailed;
+      endOffset_ = at;
+      return Tail::ReadFailed;
+    }
+    if (got == 0) break;
+    if (!allZeros(buffer_.data(), got)) return Tail::Data;
+    at += got;
+  }
+  examined_ = at;
+  filePos_ = at;
+  return Tail::Zeros;
+}
+
+bool AvdReader::readToEnd() {
+  if (handle_ == platform::kInvalidFile || !platform::files().status(handle_, endStatus_)) return false;
+  return examined_ == endStatus_.size;
+}
+
+bool AvdReader::unchangedSinceRead() {
+  platform::FileStatus now;
+  return platform::files().pathStatus(path_.c_str(), now) && now == endStatus_;
+}
+
+bool AvdReader::removeArchive() {
+  const platform::FileHandle held = handle_;
+  handle_ = platform::kInvalidFile;
+  closeArchive();
+  return platform::files().removeOpen(path_.c_str(), held);
 }
 
 void AvdReader::closeArchive() {

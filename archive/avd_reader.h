@@ -13,13 +13,29 @@ class AvdReader {
  public:
   static constexpr std::uint32_t kReadChunk = 10 * 1024 * 1024;
 
+  // How the records ended.
+  enum class End : std::uint8_t {
+    None,          // they have not
+    EndOfFile,     // at the end of the file, between two records
+    CutShort,      // in a last record cut short by the end of the file
+    InvalidType,   // at a record of a type that does not exist
+    StreamHeader,  // at a further stream header (a record of zeros is one)
+    ReadFailed,    // a read or seek failed: what follows is unknown
+  };
+
+  // What follows the record at which the records stopped.
+  enum class Tail : std::uint8_t { Zeros, Data, ReadFailed };
+
   AvdReader() = default;
   ~AvdReader();
   AvdReader(const AvdReader&) = delete;
   AvdReader& operator=(const AvdReader&) = delete;
 
   // Opens the archive for reading; others may keep it open for writing.
+  // Refuses anything but a regular file, without blocking.
   bool openArchive(xtd::wstrview path);
+  // Keeps other runs of the program off the archive until it is closed.
+  platform::LockResult lockArchive();
 
   // Sets `out` to the next `n` bytes, or fewer at the end of the data.
   // False only when the file could not be reopened or a read failed.
@@ -33,6 +49,30 @@ class AvdReader {
   // in ticks, or -1 when the frames have ended.
   int nextFrame(xtd::strview& out, std::uint32_t* ticks);
 
+  End end() const { return end_; }
+  // Where the records ended: the offset of the record that ended them, or
+  // of the read that failed.
+  std::uint64_t endOffset() const { return endOffset_; }
+  // The system's reason for a failed read.
+  const platform::SystemError& readError() const { return readError_; }
+
+  // After a stop at an invalid type or a further stream header: reads the
+  // rest of the file behind that record, skipping holes, to tell padding
+  // (zeros only) from records that would be lost.
+  Tail scanTail();
+
+  // Takes the file's status once the records have ended, and tells whether
+  // every byte of the file, as it stands, has been examined: false when
+  // someone appended to it while it was read (or the status failed).
+  bool readToEnd();
+  // The file's size as readToEnd found it.
+  std::uint64_t sizeAtEnd() const { return endStatus_.size; }
+  // Whether the archive's name still means the file as it stood when it
+  // was read to its end: same file, same size, same modification time.
+  bool unchangedSinceRead();
+  // Removes the archive and closes the reader (see FileApi::removeOpen).
+  bool removeArchive();
+
   // Releases the file; the buffer's storage and the path stay.
   void closeArchive();
 
@@ -42,6 +82,9 @@ class AvdReader {
 
  private:
   bool refill(std::uint32_t n);
+  // The offset of the first byte not handed out yet.
+  std::uint64_t position() const { return filePos_ - remaining_; }
+  const AvdRecordHeader* ended(End how, std::uint64_t offset, xtd::strview& out);
 
   xtd::dwstring path_;
   xtd::dstring buffer_;
@@ -53,4 +96,14 @@ class AvdReader {
   platform::FileHandle handle_ = platform::kInvalidFile;
   bool eof_ = false;
   AvdRecordHeader header_;
+
+  End end_ = End::None;
+  std::uint64_t endOffset_ = 0;
+  // Where the bytes behind a stopping record begin.
+  std::uint64_t tailOffset_ = 0;
+  // The offset up to which the file has been examined.
+  std::uint64_t examined_ = 0;
+  std::uint64_t failedReadOffset_ = 0;
+  platform::SystemError readError_;
+  platform::FileStatus endStatus_;
 };

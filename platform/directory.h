@@ -3,16 +3,9 @@
 #include <cstdint>
 #include <memory>
 
-namespace platform {
+#include "platform/files.h"
 
-// Identifies a directory independently of the path that reached it, so that
-// a walk can recognise a directory met again through a link or junction.
-struct FileIdentity {
-  std::uint64_t volume = 0;
-  std::uint64_t index = 0;
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-  friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
-};
+namespace platform {
 
 struct DirectoryEntry {
   const char16_t* name = nullptr;  // valid until the next call of next()

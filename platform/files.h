@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/system_error.h"
+
 namespace platform {
 
 // A native file: a HANDLE on Windows, a descriptor on POSIX.
@@ -12,37 +14,111 @@ inline constexpr FileHandle kInvalidFile = -1;
 // A buffered C runtime stream (FILE) opened by this layer.
 struct Stream;
 
+// Identifies a file or directory independently of the path that reached
+// it: device and inode, or volume serial and file index.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+  friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
+};
+
+enum class FileKind : std::uint8_t { Regular, Directory, Other };
+
+// What a name means right now: which file, what kind, how long, and when
+// it was last written (in the system's own units). Two equal statuses of
+// a regular file say that nobody has replaced or written it in between.
+struct FileStatus {
+  FileIdentity identity;
+  FileKind kind = FileKind::Other;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  friend bool operator==(const FileStatus&, const FileStatus&) = default;
+};
+
+enum class LockResult : std::uint8_t { Locked, Busy, Failed };
+
+// The operations of FileApi, named for test file systems that count or
+// fail them.
+enum class FileOp : std::uint8_t {
+  OpenRead,
+  Read,
+  Seek,
+  Status,
+  PathStatus,
+  Lock,
+  NextData,
+  CreateNew,
+  Write,
+  Flush,
+  Close,
+  Rename,
+  Remove,
+  RemoveOpen,
+  SyncDirectory,
+  StreamCreate,
+  StreamWrite,
+  StreamRead,
+  StreamSeek,
+  StreamFlush,
+  StreamClose,
+  kCount
+};
+
+const char* fileOpName(FileOp op);
+
 // Every file operation of the program goes through one FileApi, so that
 // tests can interpose faults. Paths are zero-terminated UTF-16. Each
-// operation reports failure; none throws.
+// operation reports failure (and records the reason for lastFileError());
+// none throws.
 class FileApi {
  public:
   virtual ~FileApi() = default;
 
-  // Opens an existing file for reading; other programs may go on reading
-  // and writing it, but not delete it.
+  // Opens an existing regular file (or a link to one) for reading; other
+  // programs may go on reading and writing it, but not delete it. Never
+  // blocks: a FIFO, socket or device is refused with Kind::NotRegular.
   virtual FileHandle openForRead(const char16_t* path) = 0;
-  // Creates a file for writing, truncating one that exists.
-  virtual FileHandle createForWrite(const char16_t* path) = 0;
   // Reads up to `size` bytes; `got` < `size` without failure means the end.
   virtual bool read(FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) = 0;
-  // Writes all `size` bytes or fails.
-  virtual bool write(FileHandle f, const void* data, std::uint32_t size) = 0;
   // Moves to an absolute offset.
   virtual bool seek(FileHandle f, std::uint64_t offset) = 0;
-  virtual bool size(FileHandle f, std::uint64_t& bytes) = 0;
+  virtual bool status(FileHandle f, FileStatus& out) = 0;
+  // The status of what `path` names, following links.
+  virtual bool pathStatus(const char16_t* path, FileStatus& out) = 0;
+  // Takes an exclusive lock that keeps other copies of this program off the
+  // file, without waiting; it lasts until the handle is closed. It does not
+  // keep other programs from reading or writing the file.
+  virtual LockResult tryLock(FileHandle f) = 0;
+  // The offset of the first byte at or after `offset` that may hold data,
+  // skipping holes where the system knows them; the file's size if none.
+  virtual bool nextData(FileHandle f, std::uint64_t offset, std::uint64_t& dataOffset) = 0;
+
+  // Creates a new file for reading and writing. Fails (Kind::Exists) if the
+  // name is taken, by anything, a link included: nothing is ever written
+  // through a name that was already there.
+  virtual FileHandle createNew(const char16_t* path) = 0;
+  // Writes all `size` bytes or fails.
+  virtual bool write(FileHandle f, const void* data, std::uint32_t size) = 0;
   // Returns once the file's data has reached stable storage.
   virtual bool flushToDisk(FileHandle f) = 0;
   // Releases the handle in every case; false reports a failed close.
   virtual bool close(FileHandle f) = 0;
+  // Gives the file at `from` the name `to`, replacing whatever file, link or
+  // FIFO is there (never a directory). Durable after syncParentDirectory.
+  virtual bool rename(const char16_t* from, const char16_t* to) = 0;
   virtual bool remove(const char16_t* path) = 0;
-  // Makes the names created in or removed from the directory holding `path`
-  // durable (a no-op where the system does that with the file's own flush).
+  // Removes the file at `path`, which `f` holds open, and closes `f` in
+  // every case. Where the system can remove an open file the name goes
+  // first, so that a lock taken through `f` lasts until the name is gone.
+  virtual bool removeOpen(const char16_t* path, FileHandle f) = 0;
+  // Makes the names created in, renamed into or removed from the directory
+  // holding `path` durable.
   virtual bool syncParentDirectory(const char16_t* path) = 0;
 
-  // A read-write C stream (mode "wb+": created or truncated) with `buffer`
-  // as its full buffer. Null on failure.
-  virtual Stream* streamOpen(const char16_t* path, char* buffer, std::size_t bufferSize) = 0;
+  // Creates a new file as createNew does and opens a read-write C stream on
+  // it with `buffer` as its full buffer. Null on failure.
+  virtual Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) = 0;
   virtual std::size_t streamWrite(Stream* s, const void* data, std::size_t size) = 0;
   virtual std::size_t streamRead(Stream* s, void* buffer, std::size_t size) = 0;
   // Moves to an absolute offset (64-bit).
@@ -51,6 +127,84 @@ class FileApi {
   virtual bool streamFlushToDisk(Stream* s) = 0;
   // Releases the stream in every case; false reports an error seen by the close.
   virtual bool streamClose(Stream* s) = 0;
+};
+
+// Passes every call on to another FileApi. Test file systems derive from it
+// and override only the calls they change; `admit` lets one refuse any call
+// before it reaches the target, which then fails the way the system reports
+// a failure (with the error the hook recorded).
+class FileApiWrapper : public FileApi {
+ public:
+  explicit FileApiWrapper(FileApi& target) : target_(target) {}
+  FileApi& target() const { return target_; }
+
+  FileHandle openForRead(const char16_t* path) override {
+    return admit(FileOp::OpenRead) ? target_.openForRead(path) : kInvalidFile;
+  }
+  bool read(FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override {
+    got = 0;
+    return admit(FileOp::Read) && target_.read(f, buffer, size, got);
+  }
+  bool seek(FileHandle f, std::uint64_t offset) override { return admit(FileOp::Seek) && target_.seek(f, offset); }
+  bool status(FileHandle f, FileStatus& out) override { return admit(FileOp::Status) && target_.status(f, out); }
+  bool pathStatus(const char16_t* path, FileStatus& out) override {
+    return admit(FileOp::PathStatus) && target_.pathStatus(path, out);
+  }
+  LockResult tryLock(FileHandle f) override { return admit(FileOp::Lock) ? target_.tryLock(f) : LockResult::Failed; }
+  bool nextData(FileHandle f, std::uint64_t offset, std::uint64_t& dataOffset) override {
+    return admit(FileOp::NextData) && target_.nextData(f, offset, dataOffset);
+  }
+  FileHandle createNew(const char16_t* path) override {
+    return admit(FileOp::CreateNew) ? target_.createNew(path) : kInvalidFile;
+  }
+  bool write(FileHandle f, const void* data, std::uint32_t size) override {
+    return admit(FileOp::Write) && target_.write(f, data, size);
+  }
+  bool flushToDisk(FileHandle f) override { return admit(FileOp::Flush) && target_.flushToDisk(f); }
+  bool close(FileHandle f) override {
+    // A refused close still releases the handle, as the system's does.
+    const bool admitted = admit(FileOp::Close);
+    return target_.close(f) && admitted;
+  }
+  bool rename(const char16_t* from, const char16_t* to) override {
+    return admit(FileOp::Rename) && target_.rename(from, to);
+  }
+  bool remove(const char16_t* path) override { return admit(FileOp::Remove) && target_.remove(path); }
+  bool removeOpen(const char16_t* path, FileHandle f) override {
+    if (admit(FileOp::RemoveOpen)) return target_.removeOpen(path, f);
+    const SystemError refused = lastFileError();
+    target_.close(f);
+    setLastFileError(refused);
+    return false;
+  }
+  bool syncParentDirectory(const char16_t* path) override {
+    return admit(FileOp::SyncDirectory) && target_.syncParentDirectory(path);
+  }
+  Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override {
+    return admit(FileOp::StreamCreate) ? target_.streamCreate(path, buffer, bufferSize) : nullptr;
+  }
+  std::size_t streamWrite(Stream* s, const void* data, std::size_t size) override {
+    return admit(FileOp::StreamWrite) ? target_.streamWrite(s, data, size) : 0;
+  }
+  std::size_t streamRead(Stream* s, void* buffer, std::size_t size) override {
+    return admit(FileOp::StreamRead) ? target_.streamRead(s, buffer, size) : 0;
+  }
+  bool streamSeek(Stream* s, std::uint64_t offset) override {
+    return admit(FileOp::StreamSeek) && target_.streamSeek(s, offset);
+  }
+  bool streamFlushToDisk(Stream* s) override { return admit(FileOp::StreamFlush) && target_.streamFlushToDisk(s); }
+  bool streamClose(Stream* s) override {
+    const bool admitted = admit(FileOp::StreamClose);
+    return target_.streamClose(s) && admitted;
+  }
+
+ protected:
+  // Called before every call; false refuses it. A refusing override records
+  // the error the call is to report with setLastFileError.
+  virtual bool admit(FileOp) { return true; }
+
+ private:
+  FileApi& target_;
 };
 
 // The system's own file services.

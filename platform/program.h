@@ -18,6 +18,13 @@ std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity);
 // the ANSI code page reaches the program intact.
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv);
 
+// Makes the process safe to run from a scheduler or with a closed console,
+// before anything else is opened: standard input, output and error are
+// made valid (the null device stands in for a closed one, so that no file
+// the program opens can take its place and receive console text), and a
+// console that goes away does not end the program.
+void prepareProcess();
+
 // Console output, written in the order of the calls.
 void writeStdout(const char* data, std::size_t size);
 void writeStderr(const char* data, std::size_t size);

@@ -135,7 +135,7 @@ AviFile* aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t fr
   std::unique_ptr<AviFile> file(new (std::nothrow) AviFile);
   if (!file) return nullptr;
   platform::FileApi& fs = platform::files();
-  file->stream = fs.streamOpen(path, file->buffer, sizeof file->buffer);
+  file->stream = fs.streamCreate(path, file->buffer, sizeof file->buffer);
   if (!file->stream) return nullptr;
   file->mainHeader = AviMainHeader{};
   file->mainHeader.flags = AviFile::kFlagHasIndex;
@@ -169,14 +169,19 @@ AviStream* aviAddStream(AviFile* file) {
   return stream;
 }
 
+bool aviFrameFits(const AviFile* file, std::uint32_t length) {
+  // Every size and offset of the file is 32-bit: the RIFF size (movi data
+  // plus the index to come) must not wrap.
+  const std::uint64_t moviEnd = file->runningLength + 8 + length + (length & 1u);
+  const std::uint64_t frames = std::uint64_t{file->mainHeader.totalFrames} + 1;
+  return moviEnd + 16 * frames + 8 <= 0xFFFFFFFFull;
+}
+
 bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length) {
   AviFile* file = stream->owner;
+  if (!aviFrameFits(file, length)) return false;
   const std::uint32_t padded = length + (length & 1u);
-  // Every size and offset of the file is 32-bit: refuse a frame that would
-  // make the RIFF size (movi data plus the index to come) wrap.
   const std::uint64_t moviEnd = file->runningLength + 8 + padded;
-  const std::uint64_t frames = std::uint64_t{file->mainHeader.totalFrames} + 1;
-  if (moviEnd + 16 * frames + 8 > 0xFFFFFFFFull) return false;
 
   platform::FileApi& fs = platform::files();
   file->chunkSize = padded;
@@ -207,4 +212,10 @@ bool aviCloseFile(AviFile* file) {
   const bool closed = platform::files().streamClose(file->stream);
   delete file;
   return complete && closed;
+}
+
+void aviDiscardFile(AviFile* file) {
+  if (!file) return;
+  platform::files().streamClose(file->stream);
+  delete file;
 }

@@ -49,20 +49,27 @@ struct AviStream {
   std::uint16_t number = 0;
 };
 
-// Creates the file (truncating one that exists) and writes its header.
-// Null on failure; a created but short file stays on disk.
+// Creates the file (a new one: see FileApi::createNew) and writes its
+// header. Null on failure; a created but short file stays on disk.
 AviFile* aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t framesPerSecond,
                      const char16_t* path);
 
 // Adds the video stream; null when the record cannot be allocated.
 AviStream* aviAddStream(AviFile* file);
 
+// Whether a frame of `length` bytes can be added without making a 32-bit
+// size or offset of the file wrap.
+bool aviFrameFits(const AviFile* file, std::uint32_t length);
+
 // Appends one frame as a chunk padded to an even size. False when a write
-// came up short, or when the frame would make a 32-bit field of the file
-// wrap (nothing is written then).
+// came up short, or when the frame does not fit (nothing is written then).
 bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length);
 
 // Patches the sizes and the main header, appends the index and closes the
 // file once it is on stable storage. The record and the stream are released
 // whatever the result; false when any step failed.
 bool aviCloseFile(AviFile* file);
+
+// Closes the file as it stands, without patching or indexing it, and
+// releases the record: for an output that is to be thrown away.
+void aviDiscardFile(AviFile* file);

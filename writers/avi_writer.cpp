@@ -1,43 +1,47 @@
 #include "writers/avi_writer.h"
 
-#include "writers/finish_conversion.h"
 #include "writers/output_path.h"
 #include "writers/stream_header.h"
 
-AVIWriter::AVIWriter(xtd::wstrview archivePath)
-    : outputPath_(outputPathFor(archivePath, xtd::wstrview(u"avi", 3))), inputPath_(archivePath) {
-  outputPath_.c_str();
-  inputPath_.c_str();
-}
+AVIWriter::AVIWriter(xtd::wstrview archivePath) : output_(outputPathFor(archivePath, xtd::wstrview(u"avi", 3)).view()) {}
 
 AVIWriter::~AVIWriter() {
-  // An unfinished output stays as written; the archive is kept.
+  // An unfinished output is not patched: it is closed and the staged
+  // output removes it.
   delete stream_;
-  if (file_) aviCloseFile(file_);
+  aviDiscardFile(file_);
 }
 
 bool AVIWriter::open(const xtd::strview* header) {
+  if (file_ || failure_.kind != WriteFailure::Kind::None) return false;
   StreamHeader h;
-  if (file_ || !parseStreamHeader(*header, h) || h.codec != StreamHeader::kMjpeg) return false;
+  if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kMjpeg) return refuse(WriteFailure::Kind::Header);
   const std::uint32_t fps = h.framesPerSecond == 0 ? 30 : h.framesPerSecond;
-  file_ = aviOpenFile(h.width, h.height, fps, outputPath_.c_str());
-  if (!file_) return false;
+  if (!output_.prepare()) return refuse(WriteFailure::Kind::Output);
+  file_ = aviOpenFile(h.width, h.height, fps, output_.temporaryPath());
+  if (!file_ && output_.removeLeftover()) file_ = aviOpenFile(h.width, h.height, fps, output_.temporaryPath());
+  if (!file_) return refuse(WriteFailure::Kind::Output);
   stream_ = aviAddStream(file_);
-  return stream_ != nullptr;
+  if (!stream_) {
+    platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::OutOfMemory));
+    return refuse(WriteFailure::Kind::Output);
+  }
+  return true;
 }
 
 bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*ticks*/, int /*kind*/) {
-  if (!file_ || !stream_) return false;
-  return aviWriteFrame(stream_, frame->data, frame->length);
+  if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (!aviFrameFits(file_, frame->length)) return refuse(WriteFailure::Kind::Limit);
+  if (!aviWriteFrame(stream_, frame->data, frame->length)) return refuse(WriteFailure::Kind::Output);
+  return true;
 }
 
-void AVIWriter::finish() {
-  // A file whose stream could not be added has no playable header, even
-  // when no frame came to be refused.
-  const bool opened = file_ && stream_;
+bool AVIWriter::finish() {
+  if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
   delete stream_;
   stream_ = nullptr;
-  const bool complete = aviCloseFile(file_) && opened;
+  AviFile* file = file_;
   file_ = nullptr;
-  if (complete && deleteInputOnFinish_) replaceArchive(outputPath_.c_str(), inputPath_.c_str());
+  if (!aviCloseFile(file) || !output_.commit()) return refuse(WriteFailure::Kind::Output);
+  return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "writers/avi_file.h"
+#include "writers/staged_output.h"
 #include "writers/writer_if.h"
 #include "xtd/dstring.h"
 
@@ -12,16 +13,19 @@ class AVIWriter : public WriterIf {
 
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
-  void finish() override;
+  bool finish() override;
 
-  const xtd::dwstring& outputPath() const { return outputPath_; }
+  const WriteFailure& failure() const override { return failure_; }
+  const char16_t* outputPath() const override { return output_.finalPath(); }
 
  private:
-  // Opened through the wide path: a narrow open would go through the ANSI
-  // code page on Windows and misname non-ASCII archives.
-  xtd::dwstring outputPath_;
-  xtd::dwstring inputPath_;
+  bool refuse(WriteFailure::Kind kind) {
+    failure_.record(kind);
+    return false;
+  }
+
+  StagedOutput output_;
   AviFile* file_ = nullptr;
   AviStream* stream_ = nullptr;
-  bool deleteInputOnFinish_ = true;
+  WriteFailure failure_;
 };

@@ -1,6 +1,5 @@
 #include "writers/flv_writer.h"
 
-#include "writers/finish_conversion.h"
 #include "writers/flv_header_block.h"
 #include "writers/h264/nal_unit.h"
 #include "writers/output_path.h"
@@ -24,42 +23,46 @@ void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
 
 }  // namespace
 
-FLVWriter::FLVWriter(xtd::wstrview archivePath)
-    : inputPath_(archivePath), outputPath_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3))) {
-  inputPath_.c_str();
-  file_ = platform::files().createForWrite(outputPath_.c_str());
-}
+FLVWriter::FLVWriter(xtd::wstrview archivePath) : output_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view()) {}
 
 FLVWriter::~FLVWriter() {
-  // An unfinished output keeps what reached the file; the rest is dropped.
+  // An unfinished output is dropped: the staged output removes the file.
   if (file_ != platform::kInvalidFile) platform::files().close(file_);
 }
 
 bool FLVWriter::open(const xtd::strview* header) {
-  if (file_ == platform::kInvalidFile || opened_) return false;
+  if (opened_ || failure_.kind != WriteFailure::Kind::None) return false;
   StreamHeader h;
-  if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264) return false;
+  if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264) return refuse(WriteFailure::Kind::Header);
   // The profile, compatibility and level bytes follow the NAL header byte,
   // and the configuration record counts each set in 16 bits.
   if (h.sps.length < 4 || h.sps.length > FlvHeaderBlock::kMaxParameterSetSize ||
       h.pps.length > FlvHeaderBlock::kMaxParameterSetSize) {
-    return false;
+    return refuse(WriteFailure::Kind::Header);
   }
   pictureSize(h.sps, width_, height_);
 
   FlvHeaderBlock block;
   durationOffset_ = block.appendMetaData(width_, height_, 0.0);
-  if (!block.appendAvcSequenceHeader(h.sps, h.pps)) return false;
+  if (!block.appendAvcSequenceHeader(h.sps, h.pps)) return refuse(WriteFailure::Kind::Header);
   headerBlock_ = block.takeBuffer();
 
-  if (buffer_.write_bytes(headerBlock_.data(), headerBlock_.length()) != headerBlock_.length()) return false;
+  platform::FileApi& fs = platform::files();
+  if (!output_.prepare()) return refuse(WriteFailure::Kind::Output);
+  file_ = fs.createNew(output_.temporaryPath());
+  if (file_ == platform::kInvalidFile && output_.removeLeftover()) file_ = fs.createNew(output_.temporaryPath());
+  if (file_ == platform::kInvalidFile) return refuse(WriteFailure::Kind::Output);
+
+  if (buffer_.write_bytes(headerBlock_.data(), headerBlock_.length()) != headerBlock_.length()) {
+    return refuse(WriteFailure::Kind::Output);
+  }
   pending_ += headerBlock_.length();
   opened_ = true;
   return true;
 }
 
 bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int /*kind*/) {
-  if (file_ == platform::kInvalidFile || !opened_ || failed_) return false;
+  if (!opened_ || failure_.kind != WriteFailure::Kind::None) return false;
   if (!started_) {
     started_ = true;
     startTicks_ = *ticks;
@@ -82,10 +85,7 @@ bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks
     out.write(frame->data + kTagBodyOffset, static_cast<std::int32_t>(frame->length - kTagBodyOffset));
     written += frame->length - kTagBodyOffset;
   }
-  if (out.fail()) {
-    failed_ = true;
-    return false;
-  }
+  if (out.fail()) return refuse(WriteFailure::Kind::Output);
   lastMs_ = ms;
   pending_ += written;
   if (pending_ > kFlushThreshold && !flush()) return false;
@@ -96,22 +96,31 @@ bool FLVWriter::flush() {
   xtd::dstring gathered = buffer_.take_str();
   buffer_.reset();
   pending_ = 0;
-  if (gathered.length() != 0 && !platform::files().write(file_, gathered.data(), gathered.length())) failed_ = true;
-  return !failed_;
+  if (gathered.length() != 0 && !platform::files().write(file_, gathered.data(), gathered.length())) {
+    return refuse(WriteFailure::Kind::Output);
+  }
+  return true;
 }
 
-void FLVWriter::finish() {
-  if (file_ == platform::kInvalidFile) return;
+bool FLVWriter::finish() {
+  if (!opened_ || failure_.kind != WriteFailure::Kind::None) return false;
   platform::FileApi& fs = platform::files();
-  if (pending_ > 0) flush();
-  bool complete = opened_ && !failed_;
-  if (complete) {
-    // Whole seconds, as the last frame's timestamp says.
-    const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
-    complete = putDoubleBE(headerBlock_, durationOffset_, duration) && fs.seek(file_, 0) &&
-               fs.write(file_, headerBlock_.data(), headerBlock_.length()) && fs.flushToDisk(file_);
-  }
-  const bool closed = fs.close(file_);
+  // Whole seconds, as the last frame's timestamp says.
+  const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
+  bool complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
+                  fs.seek(file_, 0) && fs.write(file_, headerBlock_.data(), headerBlock_.length()) &&
+                  fs.flushToDisk(file_);
+  if (!complete) failure_.record(WriteFailure::Kind::Output);
+  const platform::FileHandle file = file_;
   file_ = platform::kInvalidFile;
-  if (complete && closed && deleteInputOnFinish_) replaceArchive(outputPath_.c_str(), inputPath_.c_str());
+  if (!fs.close(file) && complete) {
+    complete = false;
+    failure_.record(WriteFailure::Kind::Output);
+  }
+  if (complete && !output_.commit()) {
+    complete = false;
+    failure_.record(WriteFailure::Kind::Output);
+  }
+  opened_ = false;
+  return complete;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/files.h"
+#include "writers/staged_output.h"
 #include "writers/writer_if.h"
 #include "xtd/dstring.h"
 #include "xtd/dstringbuf.h"
@@ -15,21 +16,26 @@ class FLVWriter : public WriterIf {
  public:
   static constexpr std::uint32_t kFlushThreshold = 0x100000;
 
-  // Creates (or truncates) the output at once; a failure is only recorded.
   explicit FLVWriter(xtd::wstrview archivePath);
   ~FLVWriter() override;
 
+  // Creates the output file once the header has been accepted.
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
-  void finish() override;
+  bool finish() override;
 
-  const xtd::dwstring& outputPath() const { return outputPath_; }
+  const WriteFailure& failure() const override { return failure_; }
+  const char16_t* outputPath() const override { return output_.finalPath(); }
   std::int32_t width() const { return width_; }
   std::int32_t height() const { return height_; }
 
  private:
   // Writes everything held in memory to the file in one write.
   bool flush();
+  bool refuse(WriteFailure::Kind kind) {
+    failure_.record(kind);
+    return false;
+  }
 
   xtd::dstringbuf buffer_;
   // Bytes appended since the last flush; the same as the buffer's held size
@@ -40,13 +46,11 @@ class FLVWriter : public WriterIf {
   std::uint32_t lastMs_ = 0;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
-  xtd::dwstring inputPath_;
-  xtd::dwstring outputPath_;
+  StagedOutput output_;
   platform::FileHandle file_ = platform::kInvalidFile;
-  bool deleteInputOnFinish_ = true;
   bool opened_ = false;
-  // Set by the first output operation that fails; the archive is then kept.
-  bool failed_ = false;
+  // Set by the first refusal; nothing is written after it.
+  WriteFailure failure_;
   xtd::dstring headerBlock_;
   std::uint32_t durationOffset_ = 0;
 };

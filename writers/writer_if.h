@@ -2,10 +2,31 @@
 
 #include <cstdint>
 
+#include "platform/system_error.h"
 #include "xtd/strview.h"
+
+// Why a writer refused: the archive's stream header, the output file (with
+// the system's reason), or a limit of the output format.
+struct WriteFailure {
+  enum class Kind : std::uint8_t { None, Header, Output, Limit };
+
+  Kind kind = Kind::None;
+  platform::SystemError error;
+
+  // Keeps the first failure: later ones are its consequences. An output
+  // failure takes the thread's last file error as its reason.
+  void record(Kind k) {
+    if (kind != Kind::None) return;
+    kind = k;
+    if (k == Kind::Output) error = platform::lastFileError();
+  }
+};
 
 // The output side of one conversion: opened once with the archive's stream
 // header, fed every frame in archive order, finished once at a normal end.
+// The output is written under a temporary name beside its final one and
+// takes the final name only when it is complete; a writer destroyed before
+// that removes what it wrote and writes nothing more.
 class WriterIf {
  public:
   virtual ~WriterIf() = default;
@@ -15,7 +36,14 @@ class WriterIf {
   // Appends one frame (a view valid only during the call). False when it
   // could not be written; the writer is then not finished.
   virtual bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) = 0;
-  // Completes the output and, only when all of it is on stable storage,
-  // deletes the archive.
-  virtual void finish() = 0;
+  // Completes the output, flushes it to stable storage and gives it its
+  // final name, replacing whatever file or link was there. True when it
+  // did. The archive is not touched: the new name becomes durable with a
+  // sync of its directory, which the caller makes before deleting it.
+  virtual bool finish() = 0;
+
+  // Why the writer refused, once it has.
+  virtual const WriteFailure& failure() const = 0;
+  // The output's final name.
+  virtual const char16_t* outputPath() const = 0;
 };

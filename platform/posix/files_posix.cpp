@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/posix/errors.h"
 #include "platform/posix/path_codec.h"
 #include "platform/stdio_stream.h"
 
@@ -14,32 +16,58 @@ namespace platform {
 
 namespace {
 
+int fd(FileHandle f) { return static_cast<int>(f); }
+
+FileStatus statusFrom(const struct stat& st) {
+  FileStatus s;
+  s.identity.volume = static_cast<std::uint64_t>(st.st_dev);
+  s.identity.index = static_cast<std::uint64_t>(st.st_ino);
+  s.kind = S_ISREG(st.st_mode) ? FileKind::Regular : S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::Other;
+  s.size = static_cast<std::uint64_t>(st.st_size);
+  s.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return s;
+}
+
+int openRetrying(const std::string& path, int flags, mode_t mode = 0) {
+  int f;
+  do f = ::open(path.c_str(), flags, mode);
+  while (f < 0 && errno == EINTR);
+  return f;
+}
+
+bool notRegular() {
+  setLastFileError(SystemError{SystemError::Kind::NotRegular, 0, false});
+  return false;
+}
+
 class PosixFiles final : public FileApi {
  public:
   FileHandle openForRead(const char16_t* path) override {
     const std::string p = posix::toNative(path);
-    int fd;
-    do fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kInvalidFile : fd;
-  }
-
-  FileHandle createForWrite(const char16_t* path) override {
-    const std::string p = posix::toNative(path);
-    int fd;
-    do fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kInvalidFile : fd;
+    // A device may act on being opened (a tape rewinds): look before opening.
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) return posix::fail(), kInvalidFile;
+    if (!S_ISREG(st.st_mode)) return notRegular(), kInvalidFile;
+    // Non-blocking, in case the name became a FIFO since the look.
+    const int f = openRetrying(p, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (f < 0) return posix::fail(), kInvalidFile;
+    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
+      const int e = errno;
+      ::close(f);
+      return (S_ISREG(st.st_mode) ? posix::fail(e) : notRegular()), kInvalidFile;
+    }
+    ::fcntl(f, F_SETFL, ::fcntl(f, F_GETFL) & ~O_NONBLOCK);
+    return f;
   }
 
   bool read(FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override {
     got = 0;
     auto* out = static_cast<char*>(buffer);
     while (got < size) {
-      const ssize_t n = ::read(static_cast<int>(f), out + got, size - got);
+      const ssize_t n = ::read(fd(f), out + got, size - got);
       if (n < 0) {
         if (errno == EINTR) continue;
-        return false;
+        return posix::fail();
       }
       if (n == 0) break;
       got += static_cast<std::uint32_t>(n);
@@ -47,72 +75,142 @@ class PosixFiles final : public FileApi {
     return true;
   }
 
+  bool seek(FileHandle f, std::uint64_t offset) override {
+    if (::lseek(fd(f), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset)) return true;
+    return posix::fail();
+  }
+
+  bool status(FileHandle f, FileStatus& out) override {
+    struct stat st;
+    if (::fstat(fd(f), &st) != 0) return posix::fail();
+    out = statusFrom(st);
+    return true;
+  }
+
+  bool pathStatus(const char16_t* path, FileStatus& out) override {
+    struct stat st;
+    if (::stat(posix::toNative(path).c_str(), &st) != 0) return posix::fail();
+    out = statusFrom(st);
+    return true;
+  }
+
+  LockResult tryLock(FileHandle f) override {
+    int r;
+    do r = ::flock(fd(f), LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    if (r == 0) return LockResult::Locked;
+    posix::fail();
+    return errno == EWOULDBLOCK ? LockResult::Busy : LockResult::Failed;
+  }
+
+  bool nextData(FileHandle f, std::uint64_t offset, std::uint64_t& dataOffset) override {
+    const off_t at = ::lseek(fd(f), static_cast<off_t>(offset), SEEK_DATA);
+    if (at >= 0) {
+      dataOffset = static_cast<std::uint64_t>(at);
+      return true;
+    }
+    if (errno == ENXIO) {
+      // Nothing but a hole up to the end.
+      struct stat st;
+      if (::fstat(fd(f), &st) != 0) return posix::fail();
+      dataOffset = static_cast<std::uint64_t>(st.st_size) > offset ? static_cast<std::uint64_t>(st.st_size) : offset;
+      return true;
+    }
+    if (errno == EINVAL || errno == EOPNOTSUPP) {
+      // A file system that cannot tell: every byte may be data.
+      dataOffset = offset;
+      return true;
+    }
+    return posix::fail();
+  }
+
+  FileHandle createNew(const char16_t* path) override {
+    const int f = openRetrying(posix::toNative(path), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return f < 0 ? (posix::fail(), kInvalidFile) : f;
+  }
+
   bool write(FileHandle f, const void* data, std::uint32_t size) override {
     const auto* in = static_cast<const char*>(data);
     std::uint32_t done = 0;
     while (done < size) {
-      const ssize_t n = ::write(static_cast<int>(f), in + done, size - done);
+      const ssize_t n = ::write(fd(f), in + done, size - done);
       if (n < 0) {
         if (errno == EINTR) continue;
-        return false;
+        return posix::fail();
       }
-      if (n == 0) return false;
+      if (n == 0) return posix::fail(ENOSPC);
       done += static_cast<std::uint32_t>(n);
     }
     return true;
   }
 
-  bool seek(FileHandle f, std::uint64_t offset) override {
-    return ::lseek(static_cast<int>(f), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
-  }
-
-  bool size(FileHandle f, std::uint64_t& bytes) override {
-    struct stat st;
-    if (::fstat(static_cast<int>(f), &st) != 0) return false;
-    bytes = static_cast<std::uint64_t>(st.st_size);
-    return true;
-  }
-
-  bool flushToDisk(FileHandle f) override { return ::fsync(static_cast<int>(f)) == 0; }
+  bool flushToDisk(FileHandle f) override { return ::fsync(fd(f)) == 0 || posix::fail(); }
 
   bool close(FileHandle f) override {
     // After EINTR the descriptor is gone on Linux; retrying could close another.
-    return ::close(static_cast<int>(f)) == 0;
+    return ::close(fd(f)) == 0 || posix::fail();
   }
 
-  bool remove(const char16_t* path) override { return ::unlink(posix::toNative(path).c_str()) == 0; }
+  bool rename(const char16_t* from, const char16_t* to) override {
+    return ::rename(posix::toNative(from).c_str(), posix::toNative(to).c_str()) == 0 || posix::fail();
+  }
+
+  bool remove(const char16_t* path) override { return ::unlink(posix::toNative(path).c_str()) == 0 || posix::fail(); }
+
+  bool removeOpen(const char16_t* path, FileHandle f) override {
+    const bool removed = remove(path);
+    const SystemError error = lastFileError();
+    ::close(fd(f));
+    if (!removed) setLastFileError(error);
+    return removed;
+  }
 
   bool syncParentDirectory(const char16_t* path) override {
     std::string dir = posix::toNative(path);
     const std::size_t slash = dir.rfind('/');
     dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash == 0 ? 1 : slash);
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool synced = ::fsync(fd) == 0;
-    return ::close(fd) == 0 && synced;
+    const int d = openRetrying(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (d < 0) return posix::fail();
+    const bool synced = ::fsync(d) == 0 || posix::fail();
+    ::close(d);
+    return synced;
   }
 
-  Stream* streamOpen(const char16_t* path, char* buffer, std::size_t bufferSize) override {
-    return stdio::adopt(std::fopen(posix::toNative(path).c_str(), "wb+"), buffer, bufferSize);
+  Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override {
+    const FileHandle f = createNew(path);
+    if (f == kInvalidFile) return nullptr;
+    std::FILE* file = ::fdopen(fd(f), "w+b");
+    if (!file) {
+      posix::fail();
+      ::close(fd(f));
+      return nullptr;
+    }
+    Stream* s = stdio::adopt(file, buffer, bufferSize);
+    if (!s) posix::fail(ENOMEM);
+    return s;
   }
 
   std::size_t streamWrite(Stream* s, const void* data, std::size_t size) override {
-    return stdio::write(s, data, size);
+    const std::size_t n = stdio::write(s, data, size);
+    if (n != size) posix::fail();
+    return n;
   }
 
   std::size_t streamRead(Stream* s, void* buffer, std::size_t size) override {
-    return stdio::read(s, buffer, size);
+    const std::size_t n = stdio::read(s, buffer, size);
+    if (n != size) posix::fail(std::ferror(s->file) ? errno : EIO);
+    return n;
   }
 
   bool streamSeek(Stream* s, std::uint64_t offset) override {
-    return ::fseeko(s->file, static_cast<off_t>(offset), SEEK_SET) == 0;
+    return ::fseeko(s->file, static_cast<off_t>(offset), SEEK_SET) == 0 || posix::fail();
   }
 
   bool streamFlushToDisk(Stream* s) override {
-    return stdio::drain(s) && ::fsync(::fileno(s->file)) == 0;
+    return (stdio::drain(s) && ::fsync(::fileno(s->file)) == 0) || posix::fail();
   }
 
-  bool streamClose(Stream* s) override { return stdio::close(s); }
+  bool streamClose(Stream* s) override { return stdio::close(s) || posix::fail(); }
 };
 
 }  // namespace

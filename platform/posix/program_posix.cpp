@@ -1,4 +1,8 @@
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <string>
 
@@ -22,6 +26,17 @@ std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity) {
   path.copy(buffer, count);
   buffer[count] = u'\0';
   return count;
+}
+
+void prepareProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is the closed one.
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+  // A write to a closed pipe fails with EPIPE instead of ending the process.
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {

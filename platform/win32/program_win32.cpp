@@ -2,6 +2,8 @@
 #include "platform/utf16_units.h"
 #include "platform/win32/windows_min.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
 namespace platform {
@@ -13,6 +15,20 @@ std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity) {
   const std::uint32_t count = n >= capacity ? capacity - 1 : n;
   buffer[count] = u'\0';
   return count;
+}
+
+void prepareProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::_get_osfhandle(fd) != -1) continue;
+    // Started without this standard handle: the null device takes the
+    // number, so that no output file the program opens is given it.
+    const int opened = ::_wopen(L"NUL", _O_RDWR | _O_BINARY);
+    if (opened < 0) continue;
+    if (opened != fd) {
+      ::_dup2(opened, fd);
+      ::_close(opened);
+    }
+  }
 }
 
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {

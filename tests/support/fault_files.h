@@ -8,35 +8,16 @@
 
 namespace avdtest {
 
-enum class FileOp {
-  OpenRead,
-  Create,
-  Read,
-  Write,
-  Seek,
-  Size,
-  Flush,
-  Close,
-  Remove,
-  SyncDirectory,
-  StreamOpen,
-  StreamWrite,
-  StreamRead,
-  StreamSeek,
-  StreamFlush,
-  StreamClose,
-  kCount
-};
+using FileOp = platform::FileOp;
+using platform::fileOpName;
 
-const char* fileOpName(FileOp op);
-
-// Passes every file operation to the real services and makes the N-th call
-// of one kind fail, once or from then on, the way the system reports it: an
-// open that is refused, a short write, a failed flush, a close that reports
-// an error after releasing the handle. Counts calls and open handles.
-class FaultInjectingFiles final : public platform::FileApi {
+// Passes every file operation to another file system and makes the N-th
+// call of one kind fail, once or from then on, the way the system reports
+// it: an open that is refused, a short write, a failed flush, a close that
+// reports an error after releasing the handle. Counts calls and open handles.
+class FaultInjectingFiles final : public platform::FileApiWrapper {
  public:
-  explicit FaultInjectingFiles(platform::FileApi& inner = platform::nativeFiles()) : inner_(inner) {}
+  explicit FaultInjectingFiles(platform::FileApi& inner = platform::nativeFiles()) : FileApiWrapper(inner) {}
 
   // Makes call `n` (1-based) of `op` fail; with `persistent` every later one too.
   void failAt(FileOp op, unsigned n, bool persistent = false);
@@ -46,28 +27,22 @@ class FaultInjectingFiles final : public platform::FileApi {
   int openHandles() const;
 
   platform::FileHandle openForRead(const char16_t* path) override;
-  platform::FileHandle createForWrite(const char16_t* path) override;
-  bool read(platform::FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override;
+  platform::FileHandle createNew(const char16_t* path) override;
   bool write(platform::FileHandle f, const void* data, std::uint32_t size) override;
-  bool seek(platform::FileHandle f, std::uint64_t offset) override;
-  bool size(platform::FileHandle f, std::uint64_t& bytes) override;
-  bool flushToDisk(platform::FileHandle f) override;
   bool close(platform::FileHandle f) override;
-  bool remove(const char16_t* path) override;
-  bool syncParentDirectory(const char16_t* path) override;
-  platform::Stream* streamOpen(const char16_t* path, char* buffer, std::size_t bufferSize) override;
+  bool removeOpen(const char16_t* path, platform::FileHandle f) override;
+  platform::Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override;
   std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
-  std::size_t streamRead(platform::Stream* s, void* buffer, std::size_t size) override;
-  bool streamSeek(platform::Stream* s, std::uint64_t offset) override;
-  bool streamFlushToDisk(platform::Stream* s) override;
   bool streamClose(platform::Stream* s) override;
+
+ protected:
+  bool admit(FileOp op) override;
 
  private:
   // Counts the call; true when it is the one to fail.
   bool shouldFail(FileOp op);
   void adjustOpen(int delta);
 
-  platform::FileApi& inner_;
   mutable std::mutex mutex_;
   std::array<unsigned, static_cast<std::size_t>(FileOp::kCount)> calls_{};
   FileOp failOp_ = FileOp::kCount;

@@ -8,6 +8,8 @@ namespace avdtest {
 
 namespace {
 
+using Kind = platform::SystemError::Kind;
+
 std::u16string parentOf(const std::u16string& path) {
   const std::size_t cut = path.find_last_of(u"/\\");
   return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
@@ -15,9 +17,20 @@ std::u16string parentOf(const std::u16string& path) {
 
 }  // namespace
 
+bool MemoryFiles::fail(Kind kind) {
+  platform::setLastFileError(platform::simulatedError(kind));
+  return false;
+}
+
+std::shared_ptr<MemoryFiles::Node> MemoryFiles::newNode() {
+  auto node = std::make_shared<Node>();
+  node->serial = serial_++;
+  return node;
+}
+
 void MemoryFiles::put(const std::u16string& path, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto node = std::make_shared<Node>();
+  auto node = newNode();
   node->data = node->durableData = bytes;
   names_[path] = node;
   durableNames_[path] = node;
@@ -48,6 +61,7 @@ int MemoryFiles::openHandles() const {
 
 void MemoryFiles::crash(bool garble) {
   std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& [f, o] : open_) o.node->lockedBy = platform::kInvalidFile;
   open_.clear();
   for (const auto& name : removed_) durableNames_.erase(name);
   removed_.clear();
@@ -79,23 +93,15 @@ platform::FileHandle MemoryFiles::add(std::shared_ptr<Node> node, bool writable)
 platform::FileHandle MemoryFiles::openForRead(const char16_t* path) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = names_.find(path);
-  if (it == names_.end()) return platform::kInvalidFile;
+  if (it == names_.end()) return fail(Kind::NotFound), platform::kInvalidFile;
   return add(it->second, false);
-}
-
-platform::FileHandle MemoryFiles::createForWrite(const char16_t* path) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto& node = names_[path];
-  if (!node) node = std::make_shared<Node>();
-  node->data.clear();
-  return add(node, true);
 }
 
 bool MemoryFiles::read(platform::FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) {
   std::lock_guard<std::mutex> lock(mutex_);
   got = 0;
   Open* o = find(f);
-  if (!o) return false;
+  if (!o) return fail(Kind::Other);
   const std::string& d = o->node->data;
   if (o->position < d.size()) {
     got = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, d.size() - o->position));
@@ -105,56 +111,116 @@ bool MemoryFiles::read(platform::FileHandle f, void* buffer, std::uint32_t size,
   return true;
 }
 
+bool MemoryFiles::seek(platform::FileHandle f, std::uint64_t offset) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(f);
+  if (!o) return fail(Kind::Other);
+  o->position = offset;
+  return true;
+}
+
+bool MemoryFiles::status(platform::FileHandle f, platform::FileStatus& out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(f);
+  if (!o) return fail(Kind::Other);
+  out = platform::FileStatus{{1, o->node->serial}, platform::FileKind::Regular, o->node->data.size(),
+                             o->node->version};
+  return true;
+}
+
+bool MemoryFiles::pathStatus(const char16_t* path, platform::FileStatus& out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(path);
+  if (it == names_.end()) return fail(Kind::NotFound);
+  out = platform::FileStatus{{1, it->second->serial}, platform::FileKind::Regular, it->second->data.size(),
+                             it->second->version};
+  return true;
+}
+
+platform::LockResult MemoryFiles::tryLock(platform::FileHandle f) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(f);
+  if (!o) return fail(Kind::Other), platform::LockResult::Failed;
+  if (o->node->lockedBy != platform::kInvalidFile && o->node->lockedBy != f) {
+    return fail(Kind::Busy), platform::LockResult::Busy;
+  }
+  o->node->lockedBy = f;
+  return platform::LockResult::Locked;
+}
+
+bool MemoryFiles::nextData(platform::FileHandle, std::uint64_t offset, std::uint64_t& dataOffset) {
+  dataOffset = offset;
+  return true;
+}
+
+platform::FileHandle MemoryFiles::createNew(const char16_t* path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto& node = names_[path];
+  if (node) return fail(Kind::Exists), platform::kInvalidFile;
+  node = newNode();
+  return add(node, true);
+}
+
 std::size_t MemoryFiles::writeAt(Open& o, const void* data, std::size_t size) {
   std::string& d = o.node->data;
   if (d.size() < o.position + size) d.resize(o.position + size, '\0');
   if (size) std::memcpy(&d[o.position], data, size);
   o.position += size;
+  ++o.node->version;
   return size;
 }
 
 bool MemoryFiles::write(platform::FileHandle f, const void* data, std::uint32_t size) {
   std::lock_guard<std::mutex> lock(mutex_);
   Open* o = find(f);
-  if (!o || !o->writable) return false;
+  if (!o || !o->writable) return fail(Kind::AccessDenied);
   writeAt(*o, data, size);
-  return true;
-}
-
-bool MemoryFiles::seek(platform::FileHandle f, std::uint64_t offset) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Open* o = find(f);
-  if (!o) return false;
-  o->position = offset;
-  return true;
-}
-
-bool MemoryFiles::size(platform::FileHandle f, std::uint64_t& bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Open* o = find(f);
-  if (!o) return false;
-  bytes = o->node->data.size();
   return true;
 }
 
 bool MemoryFiles::flushToDisk(platform::FileHandle f) {
   std::lock_guard<std::mutex> lock(mutex_);
   Open* o = find(f);
-  if (!o) return false;
+  if (!o) return fail(Kind::Other);
   o->node->durableData = o->node->data;
+  return true;
+}
+
+bool MemoryFiles::closeLocked(platform::FileHandle f) {
+  const auto it = open_.find(f);
+  if (it == open_.end()) return fail(Kind::Other);
+  if (it->second.node->lockedBy == f) it->second.node->lockedBy = platform::kInvalidFile;
+  open_.erase(it);
   return true;
 }
 
 bool MemoryFiles::close(platform::FileHandle f) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return open_.erase(f) != 0;
+  return closeLocked(f);
+}
+
+bool MemoryFiles::rename(const char16_t* from, const char16_t* to) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(from);
+  if (it == names_.end()) return fail(Kind::NotFound);
+  names_[to] = it->second;
+  names_.erase(it);
+  return true;
 }
 
 bool MemoryFiles::remove(const char16_t* path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (names_.erase(path) == 0) return false;
+  if (names_.erase(path) == 0) return fail(Kind::NotFound);
   removed_.insert(path);
   return true;
+}
+
+bool MemoryFiles::removeOpen(const char16_t* path, platform::FileHandle f) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool removed = names_.erase(path) != 0;
+  if (removed) removed_.insert(path);
+  closeLocked(f);
+  return removed || fail(Kind::NotFound);
 }
 
 bool MemoryFiles::syncParentDirectory(const char16_t* path) {
@@ -164,21 +230,25 @@ bool MemoryFiles::syncParentDirectory(const char16_t* path) {
   for (auto it = durableNames_.begin(); it != durableNames_.end();) {
     it = parentOf(it->first) == dir ? durableNames_.erase(it) : std::next(it);
   }
+  for (auto it = removed_.begin(); it != removed_.end();) {
+    it = parentOf(*it) == dir ? removed_.erase(it) : std::next(it);
+  }
   for (const auto& [name, node] : names_) {
     if (parentOf(name) == dir) durableNames_[name] = node;
   }
   return true;
 }
 
-platform::Stream* MemoryFiles::streamOpen(const char16_t* path, char*, std::size_t) {
-  // A stream is a handle in disguise; reading it is allowed too ("wb+").
-  return reinterpret_cast<platform::Stream*>(createForWrite(path));
+platform::Stream* MemoryFiles::streamCreate(const char16_t* path, char*, std::size_t) {
+  // A stream is a handle in disguise; reading it is allowed too ("w+b").
+  const platform::FileHandle f = createNew(path);
+  return f == platform::kInvalidFile ? nullptr : reinterpret_cast<platform::Stream*>(f);
 }
 
 std::size_t MemoryFiles::streamWrite(platform::Stream* s, const void* data, std::size_t size) {
   std::lock_guard<std::mutex> lock(mutex_);
   Open* o = find(reinterpret_cast<platform::FileHandle>(s));
-  return o ? writeAt(*o, data, size) : 0;
+  return o ? writeAt(*o, data, size) : (fail(Kind::Other), 0);
 }
 
 std::size_t MemoryFiles::streamRead(platform::Stream* s, void* buffer, std::size_t size) {

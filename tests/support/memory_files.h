@@ -13,8 +13,8 @@ namespace avdtest {
 
 // File services over an in-memory file system, for fuzzing and for
 // simulated power losses. It remembers what a real disk would have kept:
-// a file's data becomes durable with a flush to disk, a name created or
-// removed in a directory with a sync of that directory.
+// a file's data becomes durable with a flush to disk, a name created,
+// renamed or removed in a directory with a sync of that directory.
 class MemoryFiles final : public platform::FileApi {
  public:
   void put(const std::u16string& path, const std::string& bytes);  // durable at once
@@ -26,22 +26,28 @@ class MemoryFiles final : public platform::FileApi {
 
   // A power loss: what was not durable is lost. Unflushed data is cut back to
   // the last flush (or, with `garble`, replaced by junk of the same length),
-  // names created without a directory sync vanish. Removals are taken as
-  // durable at once, the worst case for a program that deletes what it has
-  // replaced. Handles are forgotten.
+  // names created or renamed without a directory sync vanish or point where
+  // they pointed before. Removals are taken as durable at once, the worst
+  // case for a program that deletes what it has replaced. Handles and locks
+  // are forgotten.
   void crash(bool garble);
 
   platform::FileHandle openForRead(const char16_t* path) override;
-  platform::FileHandle createForWrite(const char16_t* path) override;
   bool read(platform::FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override;
-  bool write(platform::FileHandle f, const void* data, std::uint32_t size) override;
   bool seek(platform::FileHandle f, std::uint64_t offset) override;
-  bool size(platform::FileHandle f, std::uint64_t& bytes) override;
+  bool status(platform::FileHandle f, platform::FileStatus& out) override;
+  bool pathStatus(const char16_t* path, platform::FileStatus& out) override;
+  platform::LockResult tryLock(platform::FileHandle f) override;
+  bool nextData(platform::FileHandle f, std::uint64_t offset, std::uint64_t& dataOffset) override;
+  platform::FileHandle createNew(const char16_t* path) override;
+  bool write(platform::FileHandle f, const void* data, std::uint32_t size) override;
   bool flushToDisk(platform::FileHandle f) override;
   bool close(platform::FileHandle f) override;
+  bool rename(const char16_t* from, const char16_t* to) override;
   bool remove(const char16_t* path) override;
+  bool removeOpen(const char16_t* path, platform::FileHandle f) override;
   bool syncParentDirectory(const char16_t* path) override;
-  platform::Stream* streamOpen(const char16_t* path, char* buffer, std::size_t bufferSize) override;
+  platform::Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override;
   std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
   std::size_t streamRead(platform::Stream* s, void* buffer, std::size_t size) override;
   bool streamSeek(platform::Stream* s, std::uint64_t offset) override;
@@ -50,8 +56,11 @@ class MemoryFiles final : public platform::FileApi {
 
  private:
   struct Node {
+    std::uint64_t serial = 0;
+    std::int64_t version = 0;  // bumped by every write
     std::string data;
     std::string durableData;
+    platform::FileHandle lockedBy = platform::kInvalidFile;
   };
   struct Open {
     std::shared_ptr<Node> node;
@@ -60,8 +69,11 @@ class MemoryFiles final : public platform::FileApi {
   };
 
   Open* find(platform::FileHandle f);
+  std::shared_ptr<Node> newNode();
   platform::FileHandle add(std::shared_ptr<Node> node, bool writable);
   std::size_t writeAt(Open& o, const void* data, std::size_t size);
+  bool closeLocked(platform::FileHandle f);
+  bool fail(platform::SystemError::Kind kind);
 
   mutable std::mutex mutex_;
   std::map<std::u16string, std::shared_ptr<Node>> names_;
@@ -69,6 +81,7 @@ class MemoryFiles final : public platform::FileApi {
   std::set<std::u16string> removed_;
   std::map<platform::FileHandle, Open> open_;
   platform::FileHandle next_ = 100;
+  std::uint64_t serial_ = 1;
 };
 
 }  // namespace avdtest

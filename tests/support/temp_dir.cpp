@@ -42,6 +42,12 @@ void writeFile(const std::filesystem::path& file, const std::string& bytes) {
   if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
 }
 
+void appendFile(const std::filesystem::path& file, const std::string& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out.flush()) throw std::runtime_error("cannot append to " + file.string());
+}
+
 std::string readFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + file.string());

@@ -25,6 +25,7 @@ class TempDir {
 
 // File helpers for tests; they fail the test (throw) when the I/O fails.
 void writeFile(const std::filesystem::path& file, const std::string& bytes);
+void appendFile(const std::filesystem::path& file, const std::string& bytes);
 std::string readFile(const std::filesystem::path& file);
 
 // The path as the program's own wide string.

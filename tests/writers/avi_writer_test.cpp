@@ -9,6 +9,7 @@
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
 #include "tests/support/temp_dir.h"
+#include "tests/writers/drive_writer.h"
 #include "writers/create_writer.h"
 
 namespace {
@@ -45,25 +46,15 @@ std::string expectedHeader(std::uint32_t riffSize, std::uint32_t frames, std::ui
 
 class AviWriterTest : public ::testing::Test {
  protected:
-  // Writes the archive, converts it with the writer and returns the output.
-  std::string convert(const std::string& headerPayload, const std::vector<std::string>& frames,
-                      bool* archiveKept = nullptr) {
-    const auto archive = tmp_ / "cam1.avd";
-    avdtest::writeFile(archive, "archive bytes");
-    const xtd::dwstring path = avdtest::widePath(archive);
-    const xtd::strview header(headerPayload.data(), static_cast<std::uint32_t>(headerPayload.size()));
-    std::unique_ptr<WriterIf> writer(createWriter(path.view(), &header));
-    EXPECT_NE(writer, nullptr);
-    if (!writer) return {};
-    EXPECT_TRUE(writer->open(&header));
-    std::uint32_t ticks = 0;
-    for (const auto& f : frames) {
-      const xtd::strview v(f.data(), static_cast<std::uint32_t>(f.size()));
-      EXPECT_TRUE(writer->writeFrame(&v, &ticks, 1));
-    }
-    writer->finish();
-    if (archiveKept) *archiveKept = std::filesystem::exists(archive);
-    return avdtest::readFile(tmp_ / "cam1.avi");
+  // Converts with the writer and returns the output; every conversion here
+  // must complete and leave nothing but its output.
+  std::string convert(const std::string& headerPayload, const std::vector<std::string>& frames) {
+    std::vector<avdtest::WriterFrame> in;
+    for (const auto& f : frames) in.push_back({f, 0});
+    const avdtest::WriterRun run = avdtest::driveWriter(tmp_ / "cam1.avd", headerPayload, in);
+    EXPECT_TRUE(run.finished);
+    EXPECT_FALSE(run.temporaryLeft);
+    return run.outputBytes;
   }
 
   static std::string mjpeg(std::uint32_t fps, std::uint32_t w, std::uint32_t h) {
@@ -74,11 +65,9 @@ class AviWriterTest : public ::testing::Test {
 };
 
 TEST_F(AviWriterTest, NoFramesGivesHeaderAndEmptyIndex) {
-  bool kept = true;
-  const std::string avi = convert(mjpeg(25, 640, 480), {}, &kept);
+  const std::string avi = convert(mjpeg(25, 640, 480), {});
   EXPECT_EQ(avi, expectedHeader(228, 0, 25, 640, 480, 4) + "idx1" + le32(0));
   EXPECT_EQ(avi.size(), 236u);
-  EXPECT_FALSE(kept);
 }
 
 TEST_F(AviWriterTest, OddFrameIsPaddedAndIndexed) {
@@ -135,48 +124,37 @@ TEST_F(AviWriterTest, HeadersWithoutTheirCodecBlockOrOtherCodecsGetNoWriter) {
 TEST_F(AviWriterTest, OutputNameReplacesTheLastThreeUnits) {
   const xtd::dwstring path = avdtest::widePath(tmp_ / "cam1.avd");
   AVIWriter writer(path.view());
-  const xtd::dwstring expected = avdtest::widePath(tmp_ / "cam1.avi");
-  EXPECT_TRUE(xtd::equals(writer.outputPath().view(), expected.view()));
+  EXPECT_EQ(std::u16string(writer.outputPath()), (tmp_ / "cam1.avi").u16string());
 }
 
-// Every failing file operation on the output path keeps the archive.
-TEST_F(AviWriterTest, AnyFailedOutputOperationKeepsTheArchive) {
+// A failing file operation on the output path leaves no trace: no
+// temporary file, and what sat at the output name stays as it was.
+TEST_F(AviWriterTest, AnyFailedOutputOperationLeavesNoTrace) {
   using avdtest::FileOp;
-  const FileOp ops[] = {FileOp::StreamOpen, FileOp::StreamWrite, FileOp::StreamSeek, FileOp::StreamRead,
-                        FileOp::StreamFlush, FileOp::StreamClose, FileOp::SyncDirectory};
+  const FileOp ops[] = {FileOp::StreamCreate, FileOp::StreamWrite, FileOp::StreamSeek, FileOp::StreamRead,
+                        FileOp::StreamFlush, FileOp::StreamClose, FileOp::Rename};
+  std::vector<avdtest::WriterFrame> frames;
+  for (int i = 0; i < 3; ++i) frames.push_back({std::string(5000 + i, 'f'), 0});
   for (FileOp op : ops) {
-    for (unsigned n = 1;; ++n) {
+    for (unsigned n = 1; n < 50; ++n) {
       SCOPED_TRACE(std::string(avdtest::fileOpName(op)) + " #" + std::to_string(n));
+      avdtest::writeFile(tmp_ / "cam1.avi", "an earlier output");
       avdtest::FaultInjectingFiles faults;
       faults.failAt(op, n);
-      bool kept = false;
+      avdtest::WriterRun run;
       {
         avdtest::ScopedFileApi scoped(faults);
-        const auto archive = tmp_ / "cam1.avd";
-        avdtest::writeFile(archive, "archive bytes");
-        const xtd::dwstring path = avdtest::widePath(archive);
-        const std::string payload = mjpeg(25, 8, 8);
-        const xtd::strview header(payload.data(), static_cast<std::uint32_t>(payload.size()));
-        std::unique_ptr<WriterIf> writer(createWriter(path.view(), &header));
-        ASSERT_NE(writer, nullptr);
-        bool accepted = writer->open(&header);
-        std::uint32_t ticks = 0;
-        for (int i = 0; i < 3 && accepted; ++i) {
-          const std::string f(5000 + i, 'f');
-          const xtd::strview v(f.data(), static_cast<std::uint32_t>(f.size()));
-          accepted = writer->writeFrame(&v, &ticks, 1);
-        }
-        if (accepted) writer->finish();
-        writer.reset();
-        kept = std::filesystem::exists(archive);
+        run = avdtest::driveWriter(tmp_ / "cam1.avd", mjpeg(25, 8, 8), frames);
       }
       EXPECT_EQ(faults.openHandles(), 0);
+      EXPECT_FALSE(run.temporaryLeft);
       if (!faults.fired()) {
-        EXPECT_FALSE(kept);  // the fault-free run converts
+        EXPECT_TRUE(run.finished);  // the fault-free run converts
+        EXPECT_NE(run.outputBytes, "an earlier output");
         break;
       }
-      EXPECT_TRUE(kept);
-      if (n > 50) break;
+      EXPECT_FALSE(run.finished);
+      EXPECT_EQ(run.outputBytes, "an earlier output");
     }
   }
 }

@@ -10,7 +10,9 @@
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
 #include "tests/support/temp_dir.h"
+#include "tests/writers/drive_writer.h"
 #include "writers/create_writer.h"
+#include "writers/staged_output.h"
 
 namespace {
 
@@ -58,10 +60,7 @@ double doubleAt(const std::string& s, std::size_t at) {
   return d;
 }
 
-struct Frame {
-  std::string payload;
-  std::uint32_t ticks;
-};
+using Frame = avdtest::WriterFrame;
 
 class FlvWriterTest : public ::testing::Test {
  protected:
@@ -70,45 +69,30 @@ class FlvWriterTest : public ::testing::Test {
                                                        le32(static_cast<std::uint32_t>(pps.size())) + pps);
   }
 
-  // Converts through the writer as the conversion task drives it.
-  std::string convert(const std::vector<Frame>& frames, bool* archiveKept = nullptr,
-                      const std::string& payload = "") {
-    const auto archive = tmp_ / "cam1.avd";
-    avdtest::writeFile(archive, "archive bytes");
-    const xtd::dwstring path = avdtest::widePath(archive);
-    const std::string hp = payload.empty() ? headerPayload() : payload;
-    const xtd::strview header(hp.data(), static_cast<std::uint32_t>(hp.size()));
-    std::unique_ptr<WriterIf> writer(createWriter(path.view(), &header));
-    EXPECT_NE(writer, nullptr);
-    if (!writer) return {};
-    bool ok = writer->open(&header);
-    for (const auto& f : frames) {
-      if (!ok) break;
-      // An exact-size heap copy: reading past the payload shows under ASan.
-      std::unique_ptr<char[]> bytes(new char[f.payload.size() + 0]);
-      if (!f.payload.empty()) std::memcpy(bytes.get(), f.payload.data(), f.payload.size());
-      const xtd::strview v(bytes.get(), static_cast<std::uint32_t>(f.payload.size()));
-      ok = writer->writeFrame(&v, &f.ticks, 1);
-    }
-    if (ok) writer->finish();
-    writer.reset();
-    if (archiveKept) *archiveKept = std::filesystem::exists(archive);
-    return std::filesystem::exists(tmp_ / "cam1.flv") ? avdtest::readFile(tmp_ / "cam1.flv") : std::string();
+  avdtest::WriterRun run(const std::vector<Frame>& frames, const std::string& payload = "") {
+    return avdtest::driveWriter(tmp_ / "cam1.avd", payload.empty() ? headerPayload() : payload, frames);
+  }
+
+  // Converts through the writer as the conversion task drives it; every
+  // conversion here must complete and leave nothing but its output.
+  std::string convert(const std::vector<Frame>& frames) {
+    const avdtest::WriterRun r = run(frames);
+    EXPECT_TRUE(r.finished);
+    EXPECT_FALSE(r.temporaryLeft);
+    return r.outputBytes;
   }
 
   avdtest::TempDir tmp_;
 };
 
 TEST_F(FlvWriterTest, NoFramesGivesTheHeaderBlockWithZeroDuration) {
-  bool kept = true;
-  const std::string flv = convert({}, &kept);
+  const std::string flv = convert({});
   ASSERT_EQ(flv.size(), kHeaderBlockSize);
   EXPECT_EQ(flv.substr(0, 13), std::string("FLV\x01\x01\0\0\0\x09\0\0\0\0", 13));
   EXPECT_EQ(doubleAt(flv, 78), 320.0);   // width from the SPS
   EXPECT_EQ(doubleAt(flv, 95), 240.0);   // height
   EXPECT_EQ(doubleAt(flv, 137), 0.0);    // duration
   EXPECT_EQ(flv.substr(kHeaderBlockSize - 4 - 5, 5), kPps);
-  EXPECT_FALSE(kept);
 }
 
 TEST_F(FlvWriterTest, TimestampsCountFromTheFirstFrame) {
@@ -161,19 +145,24 @@ TEST_F(FlvWriterTest, OutputReachesTheFileOnlyPastOneMebibyte) {
   v = xtd::strview(small.data(), static_cast<std::uint32_t>(small.size()));
   ASSERT_TRUE(writer.writeFrame(&v, &t, 1));
   EXPECT_EQ(counter.calls(avdtest::FileOp::Write), 1u);
+  const auto temporary = tmp_ / (std::string("cam1.flv") + std::filesystem::path(StagedOutput::kTemporarySuffix).string());
+  EXPECT_EQ(std::filesystem::file_size(temporary), FLVWriter::kFlushThreshold + small.size());
+  EXPECT_FALSE(std::filesystem::exists(tmp_ / "cam1.flv"));  // only once complete
+  EXPECT_TRUE(writer.finish());
+  EXPECT_FALSE(std::filesystem::exists(temporary));
   EXPECT_EQ(std::filesystem::file_size(tmp_ / "cam1.flv"), FLVWriter::kFlushThreshold + small.size());
-  writer.finish();
-  EXPECT_FALSE(std::filesystem::exists(archive));
 }
 
-TEST_F(FlvWriterTest, UnusableParameterSetsAreRefusedAndTheArchiveKept) {
+// A refused header leaves an earlier file at the output name untouched.
+TEST_F(FlvWriterTest, UnusableParameterSetsAreRefusedWithoutTouchingTheOutputName) {
   const std::string longSps = std::string("\x67\x42\xc0\x0d", 4) + std::string(65536 - 4, '\x11');
+  avdtest::writeFile(tmp_ / "cam1.flv", "an earlier output");
   for (const std::string& payload : {headerPayload(std::string("\x67\x42", 2)), headerPayload(longSps),
                                      headerPayload(kSps, std::string(65536, '\x22'))}) {
-    bool kept = false;
-    const std::string flv = convert({{tag("a"), 1}}, &kept, payload);
-    EXPECT_TRUE(kept);
-    EXPECT_TRUE(flv.empty());
+    const avdtest::WriterRun r = run({{tag("a"), 1}}, payload);
+    EXPECT_FALSE(r.opened);
+    EXPECT_FALSE(r.temporaryLeft);
+    EXPECT_EQ(r.outputBytes, "an earlier output");
   }
   // Lengths beyond the payload: no writer, so no output file at all.
   const std::string cut = avdtest::streamHeaderPayload(1, "", le32(100) + kSps);
@@ -183,27 +172,32 @@ TEST_F(FlvWriterTest, UnusableParameterSetsAreRefusedAndTheArchiveKept) {
   EXPECT_FALSE(std::filesystem::exists(tmp_ / "cut.flv"));
 }
 
-TEST_F(FlvWriterTest, AnyFailedOutputOperationKeepsTheArchive) {
+// A failing file operation on the output path leaves no trace: no
+// temporary file, and what sat at the output name stays as it was.
+TEST_F(FlvWriterTest, AnyFailedOutputOperationLeavesNoTrace) {
   using avdtest::FileOp;
   const std::string big(700 * 1024, 'b');  // two flushes before finish
   std::vector<Frame> frames = {{tag(big), 1}, {tag(big), 2}, {tag(big), 3}, {tag("end"), 4}};
-  for (FileOp op : {FileOp::Create, FileOp::Write, FileOp::Seek, FileOp::Flush, FileOp::Close,
-                    FileOp::SyncDirectory}) {
+  for (FileOp op : {FileOp::CreateNew, FileOp::Write, FileOp::Seek, FileOp::Flush, FileOp::Close, FileOp::Rename}) {
     for (unsigned n = 1; n < 20; ++n) {
       SCOPED_TRACE(std::string(avdtest::fileOpName(op)) + " #" + std::to_string(n));
+      avdtest::writeFile(tmp_ / "cam1.flv", "an earlier output");
       avdtest::FaultInjectingFiles faults;
       faults.failAt(op, n);
-      bool kept = false;
+      avdtest::WriterRun r;
       {
         avdtest::ScopedFileApi scoped(faults);
-        convert(frames, &kept);
+        r = run(frames);
       }
       EXPECT_EQ(faults.openHandles(), 0);
+      EXPECT_FALSE(r.temporaryLeft);
       if (!faults.fired()) {
-        EXPECT_FALSE(kept);
+        EXPECT_TRUE(r.finished);
+        EXPECT_NE(r.outputBytes, "an earlier output");
         break;
       }
-      EXPECT_TRUE(kept);
+      EXPECT_FALSE(r.finished);
+      EXPECT_EQ(r.outputBytes, "an earlier output");
     }
   }
 }
