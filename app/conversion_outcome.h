@@ -17,6 +17,7 @@ struct ConversionOutcome {
     StoppedEarly,    // output written; `offset` of `size`, `stop` says at what
     // Left alone.
     InUse,       // another run holds it
+    BeingWritten,  // output written, but a program still writes the archive
     NotRegular,  // a FIFO, socket or device
     Vanished,    // gone since the scan
     // Kept because something failed; `error` says what the system reported.

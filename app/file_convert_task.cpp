@@ -121,9 +121,18 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
     o.size = reader.sizeAtEnd();
     return o;
   }
-  if (!readWhole || !reader.unchangedSinceRead()) return ConversionOutcome::because(Reason::Changed);
-  if (!reader.removeArchive()) return ConversionOutcome::because(Reason::CannotDelete, platform::lastFileError());
-  return ConversionOutcome::because(Reason::Converted);
+  if (!readWhole) return ConversionOutcome::because(Reason::Changed);
+  switch (reader.removeArchive()) {
+    case platform::RemoveResult::Removed:
+      return ConversionOutcome::because(Reason::Converted);
+    case platform::RemoveResult::Changed:
+      return ConversionOutcome::because(Reason::Changed);
+    case platform::RemoveResult::InUse:
+      return ConversionOutcome::because(Reason::BeingWritten);
+    case platform::RemoveResult::Failed:
+      break;
+  }
+  return ConversionOutcome::because(Reason::CannotDelete, platform::lastFileError());
 }
 
 }  // namespace

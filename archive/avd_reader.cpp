@@ -155,16 +155,12 @@ bool AvdReader::readToEnd() {
   return examined_ == endStatus_.size;
 }
 
-bool AvdReader::unchangedSinceRead() {
-  platform::FileStatus now;
-  return platform::files().pathStatus(path_.c_str(), now) && now == endStatus_;
-}
-
-bool AvdReader::removeArchive() {
+platform::RemoveResult AvdReader::removeArchive() {
   const platform::FileHandle held = handle_;
   handle_ = platform::kInvalidFile;
   closeArchive();
-  return platform::files().removeOpen(path_.c_str(), held);
+  if (held == platform::kInvalidFile) return platform::RemoveResult::Failed;
+  return platform::files().removeIfUnchanged(path_.c_str(), held, endStatus_);
 }
 
 void AvdReader::closeArchive() {

@@ -67,11 +67,10 @@ class AvdReader {
   bool readToEnd();
   // The file's size as readToEnd found it.
   std::uint64_t sizeAtEnd() const { return endStatus_.size; }
-  // Whether the archive's name still means the file as it stood when it
-  // was read to its end: same file, same size, same modification time.
-  bool unchangedSinceRead();
-  // Removes the archive and closes the reader (see FileApi::removeOpen).
-  bool removeArchive();
+  // Removes the archive if its name still means the file as it stood when
+  // it was read to its end and nobody is writing it (see
+  // FileApi::removeIfUnchanged), and closes the reader.
+  platform::RemoveResult removeArchive();
 
   // Releases the file; the buffer's storage and the path stay.
   void closeArchive();

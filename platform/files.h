@@ -38,6 +38,13 @@ struct FileStatus {
 
 enum class LockResult : std::uint8_t { Locked, Busy, Failed };
 
+enum class RemoveResult : std::uint8_t {
+  Removed,
+  Changed,  // the name no longer means the file as it was described
+  InUse,    // another program has the file open for writing
+  Failed,
+};
+
 // The operations of FileApi, named for test file systems that count or
 // fail them.
 enum class FileOp : std::uint8_t {
@@ -54,7 +61,7 @@ enum class FileOp : std::uint8_t {
   Close,
   Rename,
   Remove,
-  RemoveOpen,
+  RemoveIfUnchanged,
   SyncDirectory,
   StreamCreate,
   StreamWrite,
@@ -108,10 +115,14 @@ class FileApi {
   // FIFO is there (never a directory). Durable after syncParentDirectory.
   virtual bool rename(const char16_t* from, const char16_t* to) = 0;
   virtual bool remove(const char16_t* path) = 0;
-  // Removes the file at `path`, which `f` holds open, and closes `f` in
-  // every case. Where the system can remove an open file the name goes
-  // first, so that a lock taken through `f` lasts until the name is gone.
-  virtual bool removeOpen(const char16_t* path, FileHandle f) = 0;
+  // Removes the file at `path`, which `f` holds open for reading, only if
+  // the name still means that file as `expected` describes it (identity,
+  // size, modification time) and no other program has it open for writing
+  // where the system can tell; closes `f` in every case. The check and the
+  // removal are as close together as the system allows, and a lock taken
+  // through `f` lasts until the name is gone where the system can remove an
+  // open file.
+  virtual RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const FileStatus& expected) = 0;
   // Makes the names created in, renamed into or removed from the directory
   // holding `path` durable.
   virtual bool syncParentDirectory(const char16_t* path) = 0;
@@ -170,12 +181,12 @@ class FileApiWrapper : public FileApi {
     return admit(FileOp::Rename) && target_.rename(from, to);
   }
   bool remove(const char16_t* path) override { return admit(FileOp::Remove) && target_.remove(path); }
-  bool removeOpen(const char16_t* path, FileHandle f) override {
-    if (admit(FileOp::RemoveOpen)) return target_.removeOpen(path, f);
+  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const FileStatus& expected) override {
+    if (admit(FileOp::RemoveIfUnchanged)) return target_.removeIfUnchanged(path, f, expected);
     const SystemError refused = lastFileError();
     target_.close(f);
     setLastFileError(refused);
-    return false;
+    return RemoveResult::Failed;
   }
   bool syncParentDirectory(const char16_t* path) override {
     return admit(FileOp::SyncDirectory) && target_.syncParentDirectory(path);

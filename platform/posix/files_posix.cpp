@@ -157,12 +157,37 @@ class PosixFiles final : public FileApi {
 
   bool remove(const char16_t* path) override { return ::unlink(posix::toNative(path).c_str()) == 0 || posix::fail(); }
 
-  bool removeOpen(const char16_t* path, FileHandle f) override {
-    const bool removed = remove(path);
+  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const FileStatus& expected) override {
+    // A read lease is refused while any process has the file open for
+    // writing: a recorder still at work. Held across the removal, it makes a
+    // writer that opens the file meanwhile wait until the name is gone.
+    // Where leases are not available (another owner, a network file system)
+    // the status comparison has to do.
+    int leased;
+    do leased = ::fcntl(fd(f), F_SETLEASE, F_RDLCK);
+    while (leased != 0 && errno == EINTR);
+    if (leased != 0 && (errno == EAGAIN || errno == EBUSY)) {
+      posix::fail();
+      ::close(fd(f));
+      return RemoveResult::InUse;
+    }
+    const std::string p = posix::toNative(path);
+    struct stat st;
+    RemoveResult result = RemoveResult::Removed;
+    if (::stat(p.c_str(), &st) != 0) {
+      result = errno == ENOENT ? RemoveResult::Changed : RemoveResult::Failed;
+      posix::fail();
+    } else if (!(statusFrom(st) == expected)) {
+      result = RemoveResult::Changed;
+    } else if (::unlink(p.c_str()) != 0) {
+      result = RemoveResult::Failed;
+      posix::fail();
+    }
     const SystemError error = lastFileError();
+    if (leased == 0) ::fcntl(fd(f), F_SETLEASE, F_UNLCK);
     ::close(fd(f));
-    if (!removed) setLastFileError(error);
-    return removed;
+    setLastFileError(error);
+    return result;
   }
 
   bool syncParentDirectory(const char16_t* path) override {

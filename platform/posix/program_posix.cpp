@@ -37,6 +37,9 @@ void prepareProcess() {
   }
   // A write to a closed pipe fails with EPIPE instead of ending the process.
   ::signal(SIGPIPE, SIG_IGN);
+  // A writer opening an archive while its removal holds a lease would
+  // otherwise end the process with this signal; the lease is let go at once.
+  ::signal(SIGIO, SIG_IGN);
 }
 
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {

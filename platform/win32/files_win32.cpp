@@ -133,10 +133,37 @@ class Win32Files final : public FileApi {
 
   bool remove(const char16_t* path) override { return ::DeleteFileW(win32::wide(path)) != 0 || win32::fail(); }
 
-  // The handle does not share delete access: it must go before the name can.
-  bool removeOpen(const char16_t* path, FileHandle f) override {
+  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const FileStatus& expected) override {
+    // The reading handle does not share delete access: it goes first. The
+    // handle that deletes shares neither writing nor deleting, so it cannot
+    // be had while another program writes the file, keeps writers out while
+    // the status is compared, and deletes exactly the file it compared.
     ::CloseHandle(handleOf(f));
-    return remove(path);
+    HANDLE h = ::CreateFileW(win32::wide(path), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD e = ::GetLastError();
+      win32::fail(e);
+      if (e == ERROR_SHARING_VIOLATION) return RemoveResult::InUse;
+      return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? RemoveResult::Changed : RemoveResult::Failed;
+    }
+    FileStatus now;
+    RemoveResult result = RemoveResult::Removed;
+    if (!statusOf(h, now)) {
+      result = RemoveResult::Failed;
+    } else if (!(now == expected)) {
+      result = RemoveResult::Changed;
+    } else {
+      FILE_DISPOSITION_INFO dispose = {};
+      dispose.DeleteFile = TRUE;
+      if (!::SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose)) {
+        win32::fail();
+        result = RemoveResult::Failed;
+      }
+    }
+    // The file goes with the last handle.
+    ::CloseHandle(h);
+    return result;
   }
 
   // NTFS records a name with the file's metadata, and the rename is written

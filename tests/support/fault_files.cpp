@@ -15,7 +15,7 @@ platform::SystemError faultFor(FileOp op) {
       return platform::simulatedError(Kind::DiskFull);
     case FileOp::OpenRead:
     case FileOp::Remove:
-    case FileOp::RemoveOpen:
+    case FileOp::RemoveIfUnchanged:
     case FileOp::Rename:
       return platform::simulatedError(Kind::AccessDenied);
     default:
@@ -95,9 +95,10 @@ bool FaultInjectingFiles::close(platform::FileHandle f) {
   return FileApiWrapper::close(f);
 }
 
-bool FaultInjectingFiles::removeOpen(const char16_t* path, platform::FileHandle f) {
+platform::RemoveResult FaultInjectingFiles::removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+                                                              const platform::FileStatus& expected) {
   adjustOpen(-1);
-  return FileApiWrapper::removeOpen(path, f);
+  return FileApiWrapper::removeIfUnchanged(path, f, expected);
 }
 
 platform::Stream* FaultInjectingFiles::streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) {

@@ -30,7 +30,8 @@ class FaultInjectingFiles final : public platform::FileApiWrapper {
   platform::FileHandle createNew(const char16_t* path) override;
   bool write(platform::FileHandle f, const void* data, std::uint32_t size) override;
   bool close(platform::FileHandle f) override;
-  bool removeOpen(const char16_t* path, platform::FileHandle f) override;
+  platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+                                           const platform::FileStatus& expected) override;
   platform::Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override;
   std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
   bool streamClose(platform::Stream* s) override;

@@ -215,12 +215,18 @@ bool MemoryFiles::remove(const char16_t* path) {
   return true;
 }
 
-bool MemoryFiles::removeOpen(const char16_t* path, platform::FileHandle f) {
+platform::RemoveResult MemoryFiles::removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+                                                      const platform::FileStatus& expected) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const bool removed = names_.erase(path) != 0;
-  if (removed) removed_.insert(path);
   closeLocked(f);
-  return removed || fail(Kind::NotFound);
+  const auto it = names_.find(path);
+  if (it == names_.end()) return fail(Kind::NotFound), platform::RemoveResult::Changed;
+  const platform::FileStatus now{{1, it->second->serial}, platform::FileKind::Regular, it->second->data.size(),
+                                 it->second->version};
+  if (!(now == expected)) return platform::RemoveResult::Changed;
+  names_.erase(it);
+  removed_.insert(path);
+  return platform::RemoveResult::Removed;
 }
 
 bool MemoryFiles::syncParentDirectory(const char16_t* path) {

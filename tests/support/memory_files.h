@@ -45,7 +45,8 @@ class MemoryFiles final : public platform::FileApi {
   bool close(platform::FileHandle f) override;
   bool rename(const char16_t* from, const char16_t* to) override;
   bool remove(const char16_t* path) override;
-  bool removeOpen(const char16_t* path, platform::FileHandle f) override;
+  platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+                                           const platform::FileStatus& expected) override;
   bool syncParentDirectory(const char16_t* path) override;
   platform::Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override;
   std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
