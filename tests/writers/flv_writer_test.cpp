@@ -10,6 +10,7 @@
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
 #include "tests/support/temp_dir.h"
+#include "tests/writers/h264/h264_samples.h"
 #include "writers/create_writer.h"
 
 namespace {
@@ -109,6 +110,14 @@ TEST_F(FlvWriterTest, NoFramesGivesTheHeaderBlockWithZeroDuration) {
   EXPECT_EQ(doubleAt(flv, 137), 0.0);    // duration
   EXPECT_EQ(flv.substr(kHeaderBlockSize - 4 - 5, 5), kPps);
   EXPECT_FALSE(kept);
+}
+
+TEST_F(FlvWriterTest, InterlacedStreamGivesTheFrameHeight) {
+  const std::string sps(reinterpret_cast<const char*>(kField576Sps), sizeof kField576Sps);
+  const std::string flv = convert({}, nullptr, headerPayload(sps));
+  ASSERT_GT(flv.size(), 103u);
+  EXPECT_EQ(doubleAt(flv, 78), 720.0);
+  EXPECT_EQ(doubleAt(flv, 95), 576.0);  // 18 map units of field pairs
 }
 
 TEST_F(FlvWriterTest, TimestampsCountFromTheFirstFrame) {

@@ -14,6 +14,8 @@ CLIPS = {
     'High1080': ('1920x1080', ['-profile:v', 'high', '-bf', '2']),
     'Interlaced': ('640x360', ['-profile:v', 'high', '-bf', '2', '-flags', '+ildct+ilme',
                                '-x264-params', 'interlaced=1']),
+    'Field576': ('720x576', ['-profile:v', 'high', '-bf', '2', '-flags', '+ildct+ilme',
+                             '-x264-params', 'interlaced=1']),
     'Crop200': ('200x120', ['-profile:v', 'main', '-bf', '0', '-r', '30']),
     'Hrd': ('352x288', ['-profile:v', 'high', '-b:v', '1000k',
                         '-x264-params', 'nal-hrd=cbr:vbv-bufsize=1000:vbv-maxrate=1000']),
@@ -30,6 +32,7 @@ PICKS = [
     ('High1080', 0, 'Sps'), ('High1080', 1, 'Pps'), ('High1080', 3, 'Idr'), ('High1080', 6, 'BNonRef'),
     ('Interlaced', 0, 'Sps'), ('Interlaced', 1, 'Pps'), ('Interlaced', 4, 'Idr'),
     ('Interlaced', 12, 'PReordered'),
+    ('Field576', 0, 'Sps'),
     ('Crop200', 0, 'Sps'), ('Crop200', 1, 'Pps'), ('Crop200', 4, 'P'),
     ('Hrd', 0, 'Sps'),
     ('Cqm', 1, 'Pps'),
@@ -85,7 +88,7 @@ def main():
         f.write('\n'.join(out))
     os.makedirs(corpus, exist_ok=True)
     seeds = {name: picked[name] for name in
-             ['Base320Sps', 'Main720Sps', 'High1080Sps', 'InterlacedSps', 'HrdSps',
+             ['Base320Sps', 'Main720Sps', 'High1080Sps', 'InterlacedSps', 'Field576Sps', 'HrdSps',
               'Main720Pps', 'CqmPps', 'Main720PWeighted', 'InterlacedPReordered']}
     start = b'\x00\x00\x00\x01'
     for clip in ['Base320', 'Main720', 'Interlaced', 'Crop200']:

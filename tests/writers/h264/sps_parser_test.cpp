@@ -1,4 +1,5 @@
 #include "writers/h264/h264_parsers.h"
+#include "writers/h264/picture_size.h"
 
 #include "tests/writers/h264/bit_writer.h"
 #include "tests/writers/h264/h264_samples.h"
@@ -11,8 +12,17 @@
 
 namespace {
 
-int widthOf(const SeqParameterSet& sps) { return (sps.pic_width_in_mbs_minus1 + 1) * 16; }
-int heightOf(const SeqParameterSet& sps) { return (sps.pic_height_in_map_units_minus1 + 1) * 16; }
+std::int32_t widthOf(const SeqParameterSet& sps) {
+  std::int32_t width = 0, height = 0;
+  codedPictureSize(sps, width, height);
+  return width;
+}
+
+std::int32_t heightOf(const SeqParameterSet& sps) {
+  std::int32_t width = 0, height = 0;
+  codedPictureSize(sps, width, height);
+  return height;
+}
 
 // Expected values below were read off ffmpeg's trace_headers output.
 
@@ -99,13 +109,33 @@ TEST(SpsParserTest, InterlacedSpsReadsTheFieldCodingFlags) {
   EXPECT_EQ(sps.level_idc, 30);
   EXPECT_EQ(sps.pic_width_in_mbs_minus1, 39);
   EXPECT_EQ(sps.pic_height_in_map_units_minus1, 11);
-  EXPECT_EQ(heightOf(sps), 192);  // map units of field pairs: not doubled here
+  EXPECT_EQ(heightOf(sps), 384);  // 12 map units of field macroblock pairs
   EXPECT_EQ(sps.frame_mbs_only_flag, 0);
   EXPECT_EQ(sps.mb_adaptive_frame_field_flag, 1);
   EXPECT_EQ(sps.direct_8x8_inference_flag, 1);
   EXPECT_EQ(sps.frame_crop_bottom_offset, 6);
   EXPECT_EQ(sps.pic_struct_present_flag, 1);
   EXPECT_EQ(sps.max_dec_frame_buffering, 4);
+}
+
+TEST(SpsParserTest, InterlacedSps576CodesTheFullFrameHeight) {
+  H264ParseContext ctx;
+  parseUnit(ctx, kField576Sps);
+  const SeqParameterSet& sps = ctx.seqParameterSet();
+  EXPECT_EQ(sps.frame_mbs_only_flag, 0);
+  EXPECT_EQ(sps.pic_height_in_map_units_minus1, 17);
+  EXPECT_EQ(widthOf(sps), 720);
+  EXPECT_EQ(heightOf(sps), 576);
+}
+
+TEST(SpsParserTest, CodedPictureSizeWrapsHostileValues) {
+  SeqParameterSet sps{};
+  sps.pic_width_in_mbs_minus1 = 0x10000000;
+  sps.pic_height_in_map_units_minus1 = 0x08000000;
+  EXPECT_EQ(widthOf(sps), 16);
+  EXPECT_EQ(heightOf(sps), 32);  // field pairs: 2 * 16 * (2^27 + 1) rows
+  sps.pic_width_in_mbs_minus1 = -1;
+  EXPECT_EQ(widthOf(sps), 0);
 }
 
 TEST(SpsParserTest, CroppedSpsKeepsRightAndBottomOffsets) {
