@@ -3,8 +3,15 @@
 
 namespace {
 
+// The profiles whose SPS carries chroma format, bit depths and scaling
+// lists. 144, the withdrawn High 4:4:4, is kept for old encoders that wrote it.
+constexpr std::int32_t kHighProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135, 144};
+
 bool hasHighProfileFields(std::int32_t profile) {
-  return profile == 100 || profile == 110 || profile == 122 || profile == 144;
+  for (const std::int32_t p : kHighProfiles) {
+    if (p == profile) return true;
+  }
+  return false;
 }
 
 bool parseHrd(BitReader& r, SeqParameterSet& sps) {

@@ -138,6 +138,23 @@ TEST(SpsParserTest, CodedPictureSizeWrapsHostileValues) {
   EXPECT_EQ(widthOf(sps), 0);
 }
 
+TEST(SpsParserTest, High444SpsFromLibx264ReadsTheFieldsAfterTheChromaFormat) {
+  H264ParseContext ctx;
+  parseUnit(ctx, kHigh444Sps);
+  const SeqParameterSet& sps = ctx.seqParameterSet();
+  EXPECT_EQ(sps.profile_idc, 244);
+  EXPECT_EQ(sps.chroma_format_idc, 3);
+  EXPECT_EQ(sps.separate_colour_plane_flag, 0);
+  EXPECT_EQ(sps.seq_scaling_matrix_present_flag, 0);
+  EXPECT_EQ(sps.log2_max_pic_order_cnt_lsb_minus4, 2);
+  EXPECT_EQ(sps.num_ref_frames, 4);
+  EXPECT_EQ(widthOf(sps), 1920);
+  EXPECT_EQ(heightOf(sps), 1088);
+  EXPECT_EQ(sps.frame_crop_bottom_offset, 8);
+  EXPECT_EQ(sps.time_scale, 50);
+  EXPECT_EQ(sps.max_dec_frame_buffering, 4);
+}
+
 TEST(SpsParserTest, CroppedSpsKeepsRightAndBottomOffsets) {
   H264ParseContext ctx;
   parseUnit(ctx, kCrop200Sps);
@@ -239,7 +256,7 @@ TEST(SpsParserTest, ScalingListsAreSkippedWithoutLosingTheBitPosition) {
 }
 
 TEST(SpsParserTest, OnlyTheListedProfilesReadChromaAndBitDepth) {
-  for (int profile : {100, 110, 122, 144}) {
+  for (int profile : {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135, 144}) {
     BitWriter w = spsStart(profile);
     w.ue(2).ue(1).ue(1).flag(false).flag(false).ue(0).ue(2);
     spsTail(w, 7, 8).trailing();
@@ -249,7 +266,7 @@ TEST(SpsParserTest, OnlyTheListedProfilesReadChromaAndBitDepth) {
     EXPECT_EQ(sps.bit_depth_luma_minus8, 1) << profile;
     EXPECT_EQ(sps.pic_width_in_mbs_minus1, 7) << profile;
   }
-  for (int profile : {66, 77, 88, 244}) {
+  for (int profile : {66, 77, 88, 101, 245}) {
     BitWriter w = spsStart(profile);
     w.ue(0).ue(2);
     spsTail(w, 7, 8).trailing();
