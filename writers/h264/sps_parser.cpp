@@ -105,7 +105,9 @@ bool parseSeqParameterSet(BitReader& r, SeqParameterSet& sps) {
     sps.qpprime_y_zero_transform_bypass_flag = readU(r, 1);
     sps.seq_scaling_matrix_present_flag = readU(r, 1);
     if (sps.seq_scaling_matrix_present_flag) {
-      for (int i = 0; i < 8; ++i) {
+      // 4:4:4 adds 8x8 lists for Cb and Cr, intra and inter.
+      const int lists = sps.chroma_format_idc == 3 ? 12 : 8;
+      for (int i = 0; i < lists; ++i) {
         sps.seq_scaling_list_present_flag[i] = readU(r, 1);
         if (sps.seq_scaling_list_present_flag[i]) readScalingList(r, i < 6 ? 16 : 64);
       }
