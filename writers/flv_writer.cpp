@@ -2,6 +2,7 @@
 
 #include "writers/flv_header_block.h"
 #include "writers/h264/nal_unit.h"
+#include "writers/h264/picture_size.h"
 #include "writers/output_path.h"
 #include "writers/stream_header.h"
 #include "xtd/olwstream.h"
@@ -15,10 +16,7 @@ constexpr std::uint32_t kTagBodyOffset = 8;
 void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
   H264ParseContext context;
   parseNalUnit(sps.length, reinterpret_cast<const std::uint8_t*>(sps.data), context);
-  const SeqParameterSet& s = context.seqParameterSet();
-  // Unsigned arithmetic: hostile values wrap instead of overflowing.
-  width = static_cast<std::int32_t>((static_cast<std::uint32_t>(s.pic_width_in_mbs_minus1) + 1u) * 16u);
-  height = static_cast<std::int32_t>((static_cast<std::uint32_t>(s.pic_height_in_map_units_minus1) + 1u) * 16u);
+  codedPictureSize(context.seqParameterSet(), width, height);
 }
 
 }  // namespace

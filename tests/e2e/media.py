@@ -1,12 +1,30 @@
 """Media checks with the real decoders."""
 
 import json
+import os
 import shutil
 import subprocess
+import unittest
 
 
 def available():
     return shutil.which("ffprobe") is not None and shutil.which("ffmpeg") is not None
+
+
+def needed(cls):
+    """Class decorator for tests that make or check media: without ffmpeg they
+    skip, unless the run requires the media checks (AVD_REQUIRE_MEDIA=1, as CI
+    sets), where a missing install step must fail rather than pass as a skip."""
+    if available():
+        return cls
+    if os.environ.get("AVD_REQUIRE_MEDIA") != "1":
+        return unittest.skip("ffmpeg and ffprobe are needed for the media")(cls)
+
+    def missing(_cls):
+        raise RuntimeError("ffmpeg or ffprobe is not on PATH but AVD_REQUIRE_MEDIA=1")
+
+    cls.setUpClass = classmethod(missing)
+    return cls
 
 
 def probe(path):

@@ -18,7 +18,7 @@ import avdfixture  # noqa: E402
 files_below = avdtool.snapshot
 
 
-@unittest.skipUnless(media.available(), "ffmpeg is needed to make the media")
+@media.needed
 class ConversionRunTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

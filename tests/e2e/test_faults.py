@@ -25,7 +25,7 @@ snapshot = avdtool.snapshot
 write_tree = avdtool.write_tree
 
 
-@unittest.skipUnless(media.available(), "ffmpeg is needed to make the media")
+@media.needed
 class NoArchiveIsLostTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

@@ -11,6 +11,7 @@
 #include "tests/support/fault_files.h"
 #include "tests/support/temp_dir.h"
 #include "tests/writers/drive_writer.h"
+#include "tests/writers/h264/h264_samples.h"
 #include "writers/create_writer.h"
 #include "writers/staged_output.h"
 
@@ -93,6 +94,14 @@ TEST_F(FlvWriterTest, NoFramesGivesTheHeaderBlockWithZeroDuration) {
   EXPECT_EQ(doubleAt(flv, 95), 240.0);   // height
   EXPECT_EQ(doubleAt(flv, 137), 0.0);    // duration
   EXPECT_EQ(flv.substr(kHeaderBlockSize - 4 - 5, 5), kPps);
+}
+
+TEST_F(FlvWriterTest, InterlacedStreamGivesTheFrameHeight) {
+  const std::string sps(reinterpret_cast<const char*>(kField576Sps), sizeof kField576Sps);
+  const std::string flv = run({}, headerPayload(sps)).outputBytes;
+  ASSERT_GT(flv.size(), 103u);
+  EXPECT_EQ(doubleAt(flv, 78), 720.0);
+  EXPECT_EQ(doubleAt(flv, 95), 576.0);  // 18 map units of field pairs
 }
 
 TEST_F(FlvWriterTest, TimestampsCountFromTheFirstFrame) {

@@ -26,7 +26,7 @@ struct SeqParameterSet {
   std::int32_t bit_depth_chroma_minus8;
   std::int32_t qpprime_y_zero_transform_bypass_flag;
   std::int32_t seq_scaling_matrix_present_flag;
-  std::int32_t seq_scaling_list_present_flag[8];
+  std::int32_t seq_scaling_list_present_flag[12];
   std::int32_t log2_max_frame_num_minus4;
   std::int32_t pic_order_cnt_type;
   std::int32_t log2_max_pic_order_cnt_lsb_minus4;

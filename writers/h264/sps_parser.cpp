@@ -3,8 +3,15 @@
 
 namespace {
 
+// The profiles whose SPS carries chroma format, bit depths and scaling
+// lists. 144, the withdrawn High 4:4:4, is kept for old encoders that wrote it.
+constexpr std::int32_t kHighProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135, 144};
+
 bool hasHighProfileFields(std::int32_t profile) {
-  return profile == 100 || profile == 110 || profile == 122 || profile == 144;
+  for (const std::int32_t p : kHighProfiles) {
+    if (p == profile) return true;
+  }
+  return false;
 }
 
 bool parseHrd(BitReader& r, SeqParameterSet& sps) {
@@ -98,7 +105,9 @@ bool parseSeqParameterSet(BitReader& r, SeqParameterSet& sps) {
     sps.qpprime_y_zero_transform_bypass_flag = readU(r, 1);
     sps.seq_scaling_matrix_present_flag = readU(r, 1);
     if (sps.seq_scaling_matrix_present_flag) {
-      for (int i = 0; i < 8; ++i) {
+      // 4:4:4 adds 8x8 lists for Cb and Cr, intra and inter.
+      const int lists = sps.chroma_format_idc == 3 ? 12 : 8;
+      for (int i = 0; i < lists; ++i) {
         sps.seq_scaling_list_present_flag[i] = readU(r, 1);
         if (sps.seq_scaling_list_present_flag[i]) readScalingList(r, i < 6 ? 16 : 64);
       }

@@ -14,6 +14,9 @@ CLIPS = {
     'High1080': ('1920x1080', ['-profile:v', 'high', '-bf', '2']),
     'Interlaced': ('640x360', ['-profile:v', 'high', '-bf', '2', '-flags', '+ildct+ilme',
                                '-x264-params', 'interlaced=1']),
+    'Field576': ('720x576', ['-profile:v', 'high', '-bf', '2', '-flags', '+ildct+ilme',
+                             '-x264-params', 'interlaced=1']),
+    'High444': ('1920x1080', ['-profile:v', 'high444', '-pix_fmt', 'yuv444p', '-bf', '2']),
     'Crop200': ('200x120', ['-profile:v', 'main', '-bf', '0', '-r', '30']),
     'Hrd': ('352x288', ['-profile:v', 'high', '-b:v', '1000k',
                         '-x264-params', 'nal-hrd=cbr:vbv-bufsize=1000:vbv-maxrate=1000']),
@@ -30,6 +33,8 @@ PICKS = [
     ('High1080', 0, 'Sps'), ('High1080', 1, 'Pps'), ('High1080', 3, 'Idr'), ('High1080', 6, 'BNonRef'),
     ('Interlaced', 0, 'Sps'), ('Interlaced', 1, 'Pps'), ('Interlaced', 4, 'Idr'),
     ('Interlaced', 12, 'PReordered'),
+    ('Field576', 0, 'Sps'),
+    ('High444', 0, 'Sps'),
     ('Crop200', 0, 'Sps'), ('Crop200', 1, 'Pps'), ('Crop200', 4, 'P'),
     ('Hrd', 0, 'Sps'),
     ('Cqm', 1, 'Pps'),
@@ -37,8 +42,9 @@ PICKS = [
 
 
 def encode(size, args, path):
+    pix_fmt = [] if '-pix_fmt' in args else ['-pix_fmt', 'yuv420p']
     subprocess.run(['ffmpeg', '-v', 'error', '-y', '-f', 'lavfi', '-i', f'testsrc=size={size}:rate=25',
-                    '-frames:v', '6', '-pix_fmt', 'yuv420p', '-c:v', 'libx264', *args,
+                    '-frames:v', '6', *pix_fmt, '-c:v', 'libx264', *args,
                     '-bsf:v', 'h264_mp4toannexb', '-f', 'h264', path], check=True)
 
 
@@ -85,7 +91,7 @@ def main():
         f.write('\n'.join(out))
     os.makedirs(corpus, exist_ok=True)
     seeds = {name: picked[name] for name in
-             ['Base320Sps', 'Main720Sps', 'High1080Sps', 'InterlacedSps', 'HrdSps',
+             ['Base320Sps', 'Main720Sps', 'High1080Sps', 'InterlacedSps', 'Field576Sps', 'High444Sps', 'HrdSps',
               'Main720Pps', 'CqmPps', 'Main720PWeighted', 'InterlacedPReordered']}
     start = b'\x00\x00\x00\x01'
     for clip in ['Base320', 'Main720', 'Interlaced', 'Crop200']:

@@ -1,4 +1,5 @@
 #include "writers/h264/h264_parsers.h"
+#include "writers/h264/picture_size.h"
 
 #include "tests/writers/h264/bit_writer.h"
 #include "tests/writers/h264/h264_samples.h"
@@ -11,8 +12,17 @@
 
 namespace {
 
-int widthOf(const SeqParameterSet& sps) { return (sps.pic_width_in_mbs_minus1 + 1) * 16; }
-int heightOf(const SeqParameterSet& sps) { return (sps.pic_height_in_map_units_minus1 + 1) * 16; }
+std::int32_t widthOf(const SeqParameterSet& sps) {
+  std::int32_t width = 0, height = 0;
+  codedPictureSize(sps, width, height);
+  return width;
+}
+
+std::int32_t heightOf(const SeqParameterSet& sps) {
+  std::int32_t width = 0, height = 0;
+  codedPictureSize(sps, width, height);
+  return height;
+}
 
 // Expected values below were read off ffmpeg's trace_headers output.
 
@@ -99,12 +109,49 @@ TEST(SpsParserTest, InterlacedSpsReadsTheFieldCodingFlags) {
   EXPECT_EQ(sps.level_idc, 30);
   EXPECT_EQ(sps.pic_width_in_mbs_minus1, 39);
   EXPECT_EQ(sps.pic_height_in_map_units_minus1, 11);
-  EXPECT_EQ(heightOf(sps), 192);  // map units of field pairs: not doubled here
+  EXPECT_EQ(heightOf(sps), 384);  // 12 map units of field macroblock pairs
   EXPECT_EQ(sps.frame_mbs_only_flag, 0);
   EXPECT_EQ(sps.mb_adaptive_frame_field_flag, 1);
   EXPECT_EQ(sps.direct_8x8_inference_flag, 1);
   EXPECT_EQ(sps.frame_crop_bottom_offset, 6);
   EXPECT_EQ(sps.pic_struct_present_flag, 1);
+  EXPECT_EQ(sps.max_dec_frame_buffering, 4);
+}
+
+TEST(SpsParserTest, InterlacedSps576CodesTheFullFrameHeight) {
+  H264ParseContext ctx;
+  parseUnit(ctx, kField576Sps);
+  const SeqParameterSet& sps = ctx.seqParameterSet();
+  EXPECT_EQ(sps.frame_mbs_only_flag, 0);
+  EXPECT_EQ(sps.pic_height_in_map_units_minus1, 17);
+  EXPECT_EQ(widthOf(sps), 720);
+  EXPECT_EQ(heightOf(sps), 576);
+}
+
+TEST(SpsParserTest, CodedPictureSizeWrapsHostileValues) {
+  SeqParameterSet sps{};
+  sps.pic_width_in_mbs_minus1 = 0x10000000;
+  sps.pic_height_in_map_units_minus1 = 0x08000000;
+  EXPECT_EQ(widthOf(sps), 16);
+  EXPECT_EQ(heightOf(sps), 32);  // field pairs: 2 * 16 * (2^27 + 1) rows
+  sps.pic_width_in_mbs_minus1 = -1;
+  EXPECT_EQ(widthOf(sps), 0);
+}
+
+TEST(SpsParserTest, High444SpsFromLibx264ReadsTheFieldsAfterTheChromaFormat) {
+  H264ParseContext ctx;
+  parseUnit(ctx, kHigh444Sps);
+  const SeqParameterSet& sps = ctx.seqParameterSet();
+  EXPECT_EQ(sps.profile_idc, 244);
+  EXPECT_EQ(sps.chroma_format_idc, 3);
+  EXPECT_EQ(sps.separate_colour_plane_flag, 0);
+  EXPECT_EQ(sps.seq_scaling_matrix_present_flag, 0);
+  EXPECT_EQ(sps.log2_max_pic_order_cnt_lsb_minus4, 2);
+  EXPECT_EQ(sps.num_ref_frames, 4);
+  EXPECT_EQ(widthOf(sps), 1920);
+  EXPECT_EQ(heightOf(sps), 1088);
+  EXPECT_EQ(sps.frame_crop_bottom_offset, 8);
+  EXPECT_EQ(sps.time_scale, 50);
   EXPECT_EQ(sps.max_dec_frame_buffering, 4);
 }
 
@@ -168,48 +215,56 @@ bool parseRbsp(const std::vector<std::uint8_t>& rbsp, SeqParameterSet& sps) {
 }
 
 TEST(SpsParserTest, ScalingListsAreSkippedWithoutLosingTheBitPosition) {
-  BitWriter w = spsStart(100);
-  w.ue(3).flag(true).ue(2).ue(2).flag(true).flag(true);  // 4:4:4 separate planes, 10 bit
-  const bool present[8] = {true, false, true, false, false, true, true, false};
-  for (int i = 0; i < 8; ++i) {
-    w.flag(present[i]);
-    if (!present[i]) continue;
-    const int size = i < 6 ? 16 : 64;
-    if (i == 2) {
-      w.se(-8);  // use the default list: one code only
-    } else {
-      for (int j = 0; j < size; ++j) w.se(j % 2 == 0 ? 3 : -2);  // never sums to 0
+  // 4:4:4 codes twelve lists, the other formats eight; 8x8 lists from the seventh.
+  const bool present[12] = {true, false, true, false, false, true, true, false, true, false, true, true};
+  for (int chroma : {1, 3}) {
+    const int lists = chroma == 3 ? 12 : 8;
+    BitWriter w = spsStart(100);
+    w.ue(static_cast<std::uint64_t>(chroma));
+    if (chroma == 3) w.flag(true);  // separate colour planes
+    w.ue(2).ue(2).flag(true).flag(true);  // 10 bit, transform bypass, scaling matrix
+    for (int i = 0; i < lists; ++i) {
+      w.flag(present[i]);
+      if (!present[i]) continue;
+      const int size = i < 6 ? 16 : 64;
+      if (i == 2 || i == 10) {
+        w.se(-8);  // use the default list: one code only
+      } else {
+        for (int j = 0; j < size; ++j) w.se(j % 2 == 0 ? 3 : -2);  // never sums to 0
+      }
     }
-  }
-  w.ue(12).ue(0).ue(4);  // log2_max_frame_num_minus4, poc type 0, lsb width
-  spsTail(w).trailing();
+    w.ue(12).ue(0).ue(4);  // log2_max_frame_num_minus4, poc type 0, lsb width
+    spsTail(w).trailing();
 
-  SeqParameterSet sps{};
-  ASSERT_TRUE(parseRbsp(w.rbsp(), sps));
-  EXPECT_EQ(sps.profile_idc, 100);
-  EXPECT_EQ(sps.constraint_set0_flag, 1);
-  EXPECT_EQ(sps.constraint_set1_flag, 0);
-  EXPECT_EQ(sps.constraint_set2_flag, 1);
-  EXPECT_EQ(sps.constraint_set3_flag, 0);
-  EXPECT_EQ(sps.level_idc, 41);
-  EXPECT_EQ(sps.seq_parameter_set_id, 3);
-  EXPECT_EQ(sps.chroma_format_idc, 3);
-  EXPECT_EQ(sps.separate_colour_plane_flag, 1);
-  EXPECT_EQ(sps.bit_depth_luma_minus8, 2);
-  EXPECT_EQ(sps.bit_depth_chroma_minus8, 2);
-  EXPECT_EQ(sps.qpprime_y_zero_transform_bypass_flag, 1);
-  EXPECT_EQ(sps.seq_scaling_matrix_present_flag, 1);
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(sps.seq_scaling_list_present_flag[i], present[i] ? 1 : 0) << i;
-  EXPECT_EQ(sps.log2_max_frame_num_minus4, 12);
-  EXPECT_EQ(sps.log2_max_pic_order_cnt_lsb_minus4, 4);
-  EXPECT_EQ(sps.num_ref_frames, 5);
-  EXPECT_EQ(sps.pic_width_in_mbs_minus1, 21);
-  EXPECT_EQ(sps.pic_height_in_map_units_minus1, 17);
-  EXPECT_EQ(sps.frame_mbs_only_flag, 1);
+    SeqParameterSet sps{};
+    ASSERT_TRUE(parseRbsp(w.rbsp(), sps)) << chroma;
+    EXPECT_EQ(sps.profile_idc, 100);
+    EXPECT_EQ(sps.constraint_set0_flag, 1);
+    EXPECT_EQ(sps.constraint_set1_flag, 0);
+    EXPECT_EQ(sps.constraint_set2_flag, 1);
+    EXPECT_EQ(sps.constraint_set3_flag, 0);
+    EXPECT_EQ(sps.level_idc, 41);
+    EXPECT_EQ(sps.seq_parameter_set_id, 3);
+    EXPECT_EQ(sps.chroma_format_idc, chroma);
+    EXPECT_EQ(sps.separate_colour_plane_flag, chroma == 3 ? 1 : 0) << chroma;
+    EXPECT_EQ(sps.bit_depth_luma_minus8, 2) << chroma;
+    EXPECT_EQ(sps.bit_depth_chroma_minus8, 2) << chroma;
+    EXPECT_EQ(sps.qpprime_y_zero_transform_bypass_flag, 1) << chroma;
+    EXPECT_EQ(sps.seq_scaling_matrix_present_flag, 1) << chroma;
+    for (int i = 0; i < 12; ++i) {
+      EXPECT_EQ(sps.seq_scaling_list_present_flag[i], i < lists && present[i] ? 1 : 0) << chroma << " " << i;
+    }
+    EXPECT_EQ(sps.log2_max_frame_num_minus4, 12) << chroma;
+    EXPECT_EQ(sps.log2_max_pic_order_cnt_lsb_minus4, 4) << chroma;
+    EXPECT_EQ(sps.num_ref_frames, 5) << chroma;
+    EXPECT_EQ(sps.pic_width_in_mbs_minus1, 21) << chroma;
+    EXPECT_EQ(sps.pic_height_in_map_units_minus1, 17) << chroma;
+    EXPECT_EQ(sps.frame_mbs_only_flag, 1) << chroma;
+  }
 }
 
 TEST(SpsParserTest, OnlyTheListedProfilesReadChromaAndBitDepth) {
-  for (int profile : {100, 110, 122, 144}) {
+  for (int profile : {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135, 144}) {
     BitWriter w = spsStart(profile);
     w.ue(2).ue(1).ue(1).flag(false).flag(false).ue(0).ue(2);
     spsTail(w, 7, 8).trailing();
@@ -219,7 +274,7 @@ TEST(SpsParserTest, OnlyTheListedProfilesReadChromaAndBitDepth) {
     EXPECT_EQ(sps.bit_depth_luma_minus8, 1) << profile;
     EXPECT_EQ(sps.pic_width_in_mbs_minus1, 7) << profile;
   }
-  for (int profile : {66, 77, 88, 244}) {
+  for (int profile : {66, 77, 88, 101, 245}) {
     BitWriter w = spsStart(profile);
     w.ue(0).ue(2);
     spsTail(w, 7, 8).trailing();
