@@ -4,7 +4,10 @@
 #include "app/file_locator.h"
 #include "app/program_directory.h"
 #include "app/progress.h"
+#include "app/run_report.h"
+#include "archive/archive_name.h"
 #include "ostra/task_dispatcher.h"
+#include "platform/program.h"
 #include "xtd/utf8.h"
 
 namespace {
@@ -15,17 +18,30 @@ bool namesProgramDirectory(xtd::wstrview path) {
   return path.length == 0 || xtd::equals(path, u".") || xtd::equals(path, u"./");
 }
 
+// Tells on standard error what became of every archive still there;
+// nothing when all were converted. Returns the exit status.
+int report(const RunReport& report, bool directoryKnown) {
+  std::string text = report.text();
+  if (!directoryKnown) text = "avdconv: the program's own directory cannot be determined\n" + text;
+  if (text.empty()) return 0;
+  // The closing text leaves its line open.
+  if (platform::stderrJoinsStdout()) platform::writeStderr("\n", 1);
+  platform::writeStderr(text.data(), text.size());
+  return directoryKnown ? report.exitStatus() : 1;
+}
+
 }  // namespace
 
 int appMain(xtd::wstrview path) {
   Ostra::TaskDispatcher dispatcher;
-  FileLocator locator(&dispatcher);
+  RunReport runReport;
+  FileLocator locator(&dispatcher, &runReport);
   if (namesProgramDirectory(path)) {
     locator.setPath(programDirectory().view());
   } else {
     locator.setPath(path);
   }
-  locator.findFiles(xtd::wstrview(u"avd", 3));
+  locator.findFiles(xtd::wstrview::literal(kArchiveExtension));
 
   xtd::dstring printable;
   printable.reserve(locator.path().length());
@@ -43,5 +59,5 @@ int appMain(xtd::wstrview path) {
   }
 
   writeClosingLine(locator.count() > 0);
-  return 0;
+  return report(runReport, !locator.path().empty());
 }

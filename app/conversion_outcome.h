@@ -15,12 +15,13 @@ struct ConversionOutcome {
     UnknownCodec,    // `number`: the codec
     HeaderRefused,   // a stream header that does not hold what its codec needs
     StoppedEarly,    // output written; `offset` of `size`, `stop` says at what
-    // Left alone.
-    InUse,       // another run holds it
+    // Left alone, for now or for good; nothing failed.
+    InUse,         // another run holds it
     BeingWritten,  // output written, but a program still writes the archive
-    NotRegular,  // a FIFO, socket or device
-    Vanished,    // gone since the scan
-    // Kept because something failed; `error` says what the system reported.
+    NotRegular,    // a FIFO, socket or device
+    Vanished,      // gone since the scan
+    // Kept or skipped because something failed; `error` says what the
+    // system reported.
     CannotOpen,
     CannotLock,
     ReadError,       // at `offset`
@@ -29,6 +30,9 @@ struct ConversionOutcome {
     Changed,         // written to or replaced while it was converted
     CannotDelete,    // output in place, the archive could not be deleted
     OutOfMemory,
+    PathTooLong,
+    UnrepresentableName,  // not UTF-8: no path the program makes reaches it
+    UnreadableDirectory,
   };
   enum class Stop : std::uint8_t { None, DamagedRecord, StreamHeader };
 
@@ -39,9 +43,14 @@ struct ConversionOutcome {
   std::uint64_t size = 0;
   platform::SystemError error;
 
-  // Kept because something went wrong that the user should see to, as
-  // opposed to an archive whose content cannot be converted.
+  // Something went wrong that the user should see to, as opposed to an
+  // archive whose content cannot be converted or that is busy.
   bool failed() const { return reason >= Reason::CannotOpen; }
+  // An entry the run could not treat as an archive at all, as opposed to
+  // an archive that is still there.
+  bool skipped() const {
+    return reason == Reason::NotRegular || reason == Reason::Vanished || reason >= Reason::PathTooLong;
+  }
 
   static ConversionOutcome because(Reason r, platform::SystemError e = {}) {
     ConversionOutcome o;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/progress.h"
+#include "app/run_report.h"
 #include "archive/avd_reader.h"
 #include "ostra/task_dispatcher.h"
 #include "writers/create_writer.h"
@@ -20,6 +21,8 @@ ConversionOutcome cannotOpen() {
       return ConversionOutcome::because(Reason::NotRegular, e);
     case SystemError::Kind::NotFound:
       return ConversionOutcome::because(Reason::Vanished, e);
+    case SystemError::Kind::NameTooLong:
+      return ConversionOutcome::because(Reason::PathTooLong, e);
     default:
       return ConversionOutcome::because(Reason::CannotOpen, e);
   }
@@ -160,7 +163,8 @@ ConversionOutcome convertArchive(xtd::wstrview path) {
 }
 
 void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick /*now*/) {
-  convertArchive(path_.view());
+  const ConversionOutcome outcome = convertArchive(path_.view());
+  if (report_) report_->record(path_.view(), outcome);
   progress().archiveFinished();
   context.dispatcher->settle(context, this);
   delete this;

@@ -4,17 +4,20 @@
 #include "ostra/task.h"
 #include "xtd/dstring.h"
 
-// Converts one archive in one run, records how it ended, counts it as
-// finished on the progress display, hands itself back to the dispatcher
-// and deletes itself.
+class RunReport;
+
+// Converts one archive in one run, records how it ended in the report,
+// counts it as finished on the progress display, hands itself back to the
+// dispatcher and deletes itself.
 class FileConvertTask : public Ostra::Task {
  public:
-  explicit FileConvertTask(xtd::wstrview path) : path_(path) {}
+  FileConvertTask(xtd::wstrview path, RunReport* report) : path_(path), report_(report) {}
 
   void run(Ostra::TaskContext& context, Ostra::Tick now) override;
 
  private:
   xtd::dwstring path_;
+  RunReport* report_;
 };
 
 class AvdReader;

@@ -1,6 +1,7 @@
 #include "app/file_locator.h"
 
 #include "app/file_convert_task.h"
+#include "app/run_report.h"
 #include "ostra/task_dispatcher.h"
 #include "platform/paths.h"
 
@@ -20,24 +21,44 @@ void FileLocator::scan(xtd::wstrview dir) {
   xtd::dwstring entry(base.view());
   const std::uint32_t baseLength = entry.length();
   platform::DirectoryListing listing;
-  if (!listing.open(base.c_str(), base.length())) return;
+  if (!listing.open(base.c_str(), base.length())) {
+    unreadable(dir, platform::lastFileError());
+    return;
+  }
 
   platform::DirectoryEntry e;
   while (listing.next(e)) {
     const xtd::wstrview name(e.name, e.nameLength);
     entry.append(name);
-    if (e.isDirectory) {
-      // Skips ".", ".." and every hidden directory.
-      if (name.length != 0 && name[0] != u'.') scan(entry.view());
-    } else if (name.length >= 3 && xtd::equals(xtd::wstrview(name.data + name.length - 3, 3), ext_.view())) {
+    // Skips ".", ".." and every hidden directory.
+    const bool walked = e.isDirectory && name.length != 0 && name[0] != u'.';
+    const bool matched = !e.isDirectory && name.length >= ext_.length() &&
+                         xtd::equals(xtd::wstrview(name.data + name.length - ext_.length(), ext_.length()), ext_.view());
+    if (e.unrepresentable && (walked || matched)) {
+      skipped(entry.view(), ConversionOutcome::because(ConversionOutcome::Reason::UnrepresentableName));
+    } else if (walked) {
+      scan(entry.view());
+    } else if (matched) {
       found(entry.view());
     }
     entry.resize(baseLength);
   }
+  if (listing.error()) unreadable(dir, listing.error());
+}
+
+void FileLocator::unreadable(xtd::wstrview dir, const platform::SystemError& error) {
+  using Reason = ConversionOutcome::Reason;
+  skipped(dir, ConversionOutcome::because(
+                   error.kind == platform::SystemError::Kind::NameTooLong ? Reason::PathTooLong : Reason::UnreadableDirectory,
+                   error));
+}
+
+void FileLocator::skipped(xtd::wstrview path, const ConversionOutcome& why) {
+  if (report_) report_->record(path, why);
 }
 
 void FileLocator::found(xtd::wstrview path) {
   ++count_;
   // Queued only: no worker runs before the scan is complete.
-  if (dispatcher_) dispatcher_->post(new FileConvertTask(path));
+  if (dispatcher_) dispatcher_->post(new FileConvertTask(path, report_));
 }

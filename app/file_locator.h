@@ -2,18 +2,22 @@
 
 #include <set>
 
+#include "app/conversion_outcome.h"
 #include "platform/directory.h"
 #include "xtd/dstring.h"
 
 namespace Ostra {
 class TaskDispatcher;
 }
+class RunReport;
 
 // Walks a directory tree depth first and hands on every file whose name
-// ends in the extension, in the order the system lists the entries.
+// ends in the extension, in the order the system lists the entries. A
+// directory it cannot read and an entry it cannot name go to the report.
 class FileLocator {
  public:
-  explicit FileLocator(Ostra::TaskDispatcher* dispatcher = nullptr) : dispatcher_(dispatcher) {}
+  explicit FileLocator(Ostra::TaskDispatcher* dispatcher = nullptr, RunReport* report = nullptr)
+      : dispatcher_(dispatcher), report_(report) {}
   virtual ~FileLocator() = default;
   FileLocator(const FileLocator&) = delete;
   FileLocator& operator=(const FileLocator&) = delete;
@@ -30,12 +34,18 @@ class FileLocator {
  protected:
   // Called for each match with a view valid only during the call.
   virtual void found(xtd::wstrview path);
+  // Called for what the walk leaves out: a directory it cannot read, an
+  // archive or directory whose name it cannot represent.
+  virtual void skipped(xtd::wstrview path, const ConversionOutcome& why);
 
  private:
+  void unreadable(xtd::wstrview dir, const platform::SystemError& error);
+
   xtd::dwstring path_;
   xtd::dwstring ext_;
   int count_ = 0;
   Ostra::TaskDispatcher* dispatcher_;
+  RunReport* report_;
   // Directories already walked: a link or junction back into the tree must
   // not make the walk endless or find an archive twice.
   std::set<platform::FileIdentity> visited_;

@@ -11,6 +11,10 @@ struct DirectoryEntry {
   const char16_t* name = nullptr;  // valid until the next call of next()
   std::uint32_t nameLength = 0;
   bool isDirectory = false;  // links to directories count as directories
+  // The system's name has no UTF-16 spelling that leads back to it (bytes
+  // that are not UTF-8): `name` shows it with such bytes as \xNN, for a
+  // person to find, and no path made from it reaches the entry.
+  bool unrepresentable = false;
 };
 
 // Lists the entries of one directory in the order the system delivers them,
@@ -23,10 +27,13 @@ class DirectoryListing {
   DirectoryListing& operator=(const DirectoryListing&) = delete;
 
   // `directory` is a zero-terminated path ending in the separator; it holds
-  // `length` units before the terminator. False when it cannot be listed.
+  // `length` units before the terminator. False when it cannot be listed,
+  // with the reason in lastFileError().
   bool open(const char16_t* directory, std::uint32_t length);
-  // The next entry; false at the end of the listing or on an error.
+  // The next entry; false at the end of the listing or on an error, which
+  // error() then tells.
   bool next(DirectoryEntry& entry);
+  const SystemError& error() const;
 
  private:
   struct State;

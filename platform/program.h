@@ -29,5 +29,9 @@ void prepareProcess();
 void writeStdout(const char* data, std::size_t size);
 void writeStderr(const char* data, std::size_t size);
 void flushStdout();
+// Whether standard error shows up where standard output does (one terminal,
+// or one file or pipe), so that text on it would continue the line that
+// standard output left open.
+bool stderrJoinsStdout();
 
 }  // namespace platform

@@ -1,7 +1,10 @@
 #include "writers/output_path.h"
 
+#include "archive/archive_name.h"
+
 xtd::dwstring outputPathFor(xtd::wstrview archivePath, xtd::wstrview extension) {
-  const std::uint32_t keep = archivePath.length >= 3 ? archivePath.length - 3 : 0;
+  const std::uint32_t keep =
+      archivePath.length >= kArchiveExtensionLength ? archivePath.length - kArchiveExtensionLength : 0;
   xtd::dwstring out;
   out.reserve(keep + extension.length + 1);
   out.assign(xtd::wstrview(archivePath.data, keep));

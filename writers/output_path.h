@@ -2,6 +2,6 @@
 
 #include "xtd/dstring.h"
 
-// The output lies next to the archive: its name with the last three units
-// (the "avd" the discovery matched) replaced by `extension`.
+// The output lies next to the archive: its name with the archive extension
+// the discovery matched replaced by `extension`.
 xtd::dwstring outputPathFor(xtd::wstrview archivePath, xtd::wstrview extension);

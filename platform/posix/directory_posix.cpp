@@ -1,10 +1,12 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "platform/directory.h"
+#include "platform/posix/errors.h"
 #include "platform/posix/path_codec.h"
 
 namespace platform {
@@ -13,7 +15,28 @@ struct DirectoryListing::State {
   DIR* dir = nullptr;
   std::string path;  // the directory, ending in '/'
   std::u16string name;
+  SystemError error;
 };
+
+namespace {
+
+// A name for people: ASCII as it is, every other byte as \xNN.
+void escaped(const char* bytes, std::size_t size, std::u16string& out) {
+  static const char digits[] = "0123456789ABCDEF";
+  out.clear();
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b < 0x80) {
+      out.push_back(b);
+    } else {
+      out += u"\\x";
+      out.push_back(static_cast<char16_t>(digits[b >> 4]));
+      out.push_back(static_cast<char16_t>(digits[b & 0xF]));
+    }
+  }
+}
+
+}  // namespace
 
 DirectoryListing::DirectoryListing() : state_(new State) {}
 
@@ -24,16 +47,22 @@ DirectoryListing::~DirectoryListing() {
 bool DirectoryListing::open(const char16_t* directory, std::uint32_t /*length*/) {
   if (state_->dir) ::closedir(state_->dir);
   state_->path = posix::toNative(directory);
+  state_->error = SystemError{};
   state_->dir = ::opendir(state_->path.c_str());
+  if (!state_->dir) posix::fail();
   return state_->dir != nullptr;
 }
 
+const SystemError& DirectoryListing::error() const { return state_->error; }
+
 bool DirectoryListing::next(DirectoryEntry& entry) {
   if (!state_->dir) return false;
+  errno = 0;
   while (const dirent* d = ::readdir(state_->dir)) {
     const std::size_t size = std::strlen(d->d_name);
     // A name that cannot be spelled in UTF-16 could not be opened again.
-    if (!posix::fromNative(d->d_name, size, state_->name)) continue;
+    entry.unrepresentable = !posix::fromNative(d->d_name, size, state_->name);
+    if (entry.unrepresentable) escaped(d->d_name, size, state_->name);
     bool isDirectory = d->d_type == DT_DIR;
     if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {
       // Links count as what they lead to, as junctions do on Windows.
@@ -46,6 +75,7 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
     entry.isDirectory = isDirectory;
     return true;
   }
+  if (errno != 0) state_->error = posix::errorFrom(errno);
   return false;
 }
 

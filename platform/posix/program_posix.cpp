@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,12 @@ void prepareProcess() {
   // A writer opening an archive while its removal holds a lease would
   // otherwise end the process with this signal; the lease is let go at once.
   ::signal(SIGIO, SIG_IGN);
+}
+
+bool stderrJoinsStdout() {
+  if (::isatty(1) && ::isatty(2)) return true;
+  struct stat out, err;
+  return ::fstat(1, &out) == 0 && ::fstat(2, &err) == 0 && out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 }
 
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {

@@ -31,6 +31,18 @@ void prepareProcess() {
   }
 }
 
+bool stderrJoinsStdout() {
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (out == err) return true;
+  DWORD mode;
+  if (::GetConsoleMode(out, &mode) && ::GetConsoleMode(err, &mode)) return true;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  return ::GetFileInformationByHandle(out, &a) && ::GetFileInformationByHandle(err, &b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
   int count = 0;
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);

@@ -1,0 +1,144 @@
+"""The report on standard error and the exit status: standard output stays
+exactly as it always was, standard error says why every archive that is still
+there is there, and the status tells a script whether anything failed."""
+
+import os
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import avdtool
+import progress_lines
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
+import avdfixture  # noqa: E402
+
+FRAMES = avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, b"\xff\xd8 picture \xff\xd9")
+
+
+class ReportTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="avdconv-report-")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+
+    def put(self, name, data):
+        avdtool.write_tree(self.dir, {name: data})
+
+    def shown(self, *names):
+        return avdtool.separator().join([avdtool.tool_path(self.dir), *names])
+
+    def run_tool(self, archives):
+        """Runs over the directory; checks standard output byte for byte and
+        returns (status, standard error as text)."""
+        status, out, err = avdtool.run([avdtool.tool_path(self.dir)], timeout=300)
+        banner = avdtool.banner(avdtool.tool_path(self.dir))
+        self.assertTrue(out.startswith(banner), out)
+        if archives:
+            self.assertTrue(out.endswith(b"\nfinished."), out)
+            progress_lines.check(self, out[len(banner):-len(b"\nfinished.")], archives)
+        else:
+            self.assertEqual(out[len(banner):], avdtool.NO_ARCHIVES)
+        return status, err.replace(b"\r\n", b"\n").decode("utf-8")
+
+    def test_every_archive_converted_says_nothing(self):
+        self.put("a.avd", FRAMES)
+        self.put("b/c.avd", FRAMES)
+        self.assertEqual(self.run_tool(2), (0, ""))
+
+    def test_archives_kept_for_their_content_are_named_and_the_run_succeeds(self):
+        second_session = FRAMES + FRAMES
+        self.put("codec.avd", avdfixture.record(0, avdfixture.stream_header(3, b"")))
+        self.put("empty.avd", b"")
+        self.put("frame-first.avd", avdfixture.record(1, b"frame"))
+        self.put("sessions.avd", second_session)
+        self.put("good.avd", FRAMES)
+        status, err = self.run_tool(5)
+        self.assertEqual(status, 0)
+        self.assertEqual(err, "".join([
+            f"avdconv: kept {self.shown('codec.avd')}: unknown codec 3\n",
+            f"avdconv: kept {self.shown('empty.avd')}: empty\n",
+            f"avdconv: kept {self.shown('frame-first.avd')}: no stream header\n",
+            f"avdconv: kept {self.shown('sessions.avd')}: stopped at byte {len(FRAMES)} of {len(second_session)}"
+            " (second stream header), output written, archive kept\n",
+            "avdconv: 1 converted, 4 kept, 0 skipped\n",
+        ]))
+
+    def test_failures_are_named_and_the_run_fails(self):
+        self.put("taken.avd", FRAMES)
+        os.makedirs(os.path.join(self.dir, "taken.avi"))
+        self.put("good.avd", FRAMES)
+        status, err = self.run_tool(2)
+        self.assertEqual(status, 1)
+        self.assertEqual(err, f"avdconv: kept {self.shown('taken.avd')}: output name is a directory\n"
+                              "avdconv: 1 converted, 1 kept, 0 skipped\n")
+
+    def test_a_directory_argument_that_cannot_be_read_fails_the_run(self):
+        self.put("file", b"not a directory")
+        for target in ("missing", "file"):
+            with self.subTest(target=target):
+                shown = self.shown(target)
+                status, out, err = avdtool.run([shown])
+                self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+                self.assertEqual(status, 1)
+                err = err.replace(b"\r\n", b"\n").decode()
+                self.assertTrue(err.startswith(f"avdconv: skipped {shown}: directory cannot be read: "), err)
+                self.assertTrue(err.endswith("\navdconv: 0 converted, 0 kept, 1 skipped\n"), err)
+
+    @unittest.skipIf(avdtool.WINDOWS, "file size limits are a POSIX matter")
+    def test_a_full_disk_gives_the_systems_reason(self):
+        self.put("big.avd", avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, bytes(100_000)))
+
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (50_000, 50_000))
+
+        result = subprocess.run([avdtool.EXE, self.dir], capture_output=True, preexec_fn=limit, timeout=300)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), f"avdconv: kept {self.shown('big.avd')}: output could not be "
+                                                 f"written: {os.strerror(27)}\navdconv: 0 converted, 1 kept, 0 skipped\n")
+
+    @unittest.skipIf(avdtool.WINDOWS, "names are UTF-16 and paths are not limited this way on Windows")
+    def test_names_and_paths_the_tool_cannot_use_are_reported(self):
+        base = os.fsencode(self.dir)
+        os.makedirs(os.path.join(base, b"dir\xff"))
+        for name in (b"bad\xfe.avd", b"notes\xfe.txt"):
+            with open(os.path.join(base, name), "wb") as f:
+                f.write(FRAMES)
+        # Deeper than the system lets a path reach: built step by step.
+        fd = os.open(self.dir, os.O_RDONLY)
+        deep = ["d" * 200] * 21
+        for part in deep:
+            os.mkdir(part, dir_fd=fd)
+            inner = os.open(part, os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        os.close(fd)
+        self.put("good.avd", FRAMES)
+        status, err = self.run_tool(1)
+        self.assertEqual(status, 1)
+        lines = err.splitlines()
+        self.assertEqual(lines[0], f"avdconv: skipped {self.shown('bad')}\\xFE.avd: name cannot be represented")
+        # Named at the first directory whose path is too long to reach.
+        self.assertRegex(lines[1], "^avdconv: skipped " + re.escape(self.shown("d" * 200)) + "(/d{200})+: path too long$")
+        self.assertGreater(len(lines[1]), 4096)
+        self.assertEqual(lines[2], f"avdconv: skipped {self.shown('dir')}\\xFF: name cannot be represented")
+        self.assertEqual(lines[3:], ["avdconv: 1 converted, 0 kept, 3 skipped"])
+
+    @unittest.skipIf(avdtool.WINDOWS, "sharing one file between both streams is set up the POSIX way here")
+    def test_the_report_starts_on_a_line_of_its_own_when_both_streams_share_one(self):
+        self.put("empty.avd", b"")
+        with tempfile.TemporaryFile() as both:
+            subprocess.run([avdtool.EXE, self.dir], stdout=both, stderr=both, timeout=300)
+            both.seek(0)
+            text = both.read()
+        self.assertTrue(text.endswith(b"\nfinished.\navdconv: kept " + os.fsencode(self.shown("empty.avd")) +
+                                      b": empty\navdconv: 0 converted, 1 kept, 0 skipped\n"), text)
+
+
+if __name__ == "__main__":
+    unittest.main()
