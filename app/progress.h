@@ -19,10 +19,6 @@ class Progress {
 
   Progress();
 
-  // Set by the application before any worker runs.
-  void setTotal(std::uint32_t total) { total_ = total; }
-  void setDispatcher(Ostra::TaskDispatcher* dispatcher) { dispatcher_ = dispatcher; }
-
   // Counts one archive as finished, redraws the line and, for the archive
   // that completes the run, stops the dispatcher: exactly once, and after
   // the lock is left, since stopping waits for workers that may be waiting

@@ -97,7 +97,7 @@ const AvdRecordHeader* AvdReader::readRecord(xtd::strview& out) {
   if (raw.length == 0) return ended(End::EndOfFile, start, out);
   if (raw.length < AvdRecordHeader::kSize) return ended(End::CutShort, start, out);
   header_ = AvdRecordHeader::parse(raw.data);
-  if (header_.type > AvdRecordHeader::kLastFrameType) {
+  if (header_.type > AvdRecordHeader::kLastType) {
     tailOffset_ = start + AvdRecordHeader::kSize;
     return ended(End::InvalidType, start, out);
   }
@@ -117,7 +117,7 @@ int AvdReader::nextFrame(xtd::strview& out, std::uint32_t* ticks) {
     return -1;
   }
   *ticks = Ostra::toTicks(h->seconds, h->microseconds);
-  return h->type == 2 ? 1 : 2;
+  return h->type == AvdRecordHeader::kKeyFrame ? kKeyFrameKind : kInterFrameKind;
 }
 
 AvdReader::Tail AvdReader::scanTail() {

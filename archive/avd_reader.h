@@ -45,8 +45,12 @@ class AvdReader {
   // and its payload in `out`.
   const AvdRecordHeader* readRecord(xtd::strview& out);
 
-  // The next frame: its kind (1 or 2) with the payload in `out` and its time
-  // in ticks, or -1 when the frames have ended.
+  // Frame kinds as writers get them, numbered as FLV numbers frame types.
+  static constexpr int kKeyFrameKind = 1;
+  static constexpr int kInterFrameKind = 2;
+
+  // The next frame: its kind with the payload in `out` and its time in
+  // ticks, or -1 when the frames have ended.
   int nextFrame(xtd::strview& out, std::uint32_t* ticks);
 
   End end() const { return end_; }

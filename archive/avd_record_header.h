@@ -2,13 +2,17 @@
 
 #include <cstdint>
 
+#include "xtd/byte_order.h"
+
 // The 12-byte header in front of every archive record (little-endian):
 // type in the low byte of the first word, the payload length in its upper
 // 24 bits, then the record time as seconds and microseconds since 1970.
 struct AvdRecordHeader {
   static constexpr std::uint32_t kSize = 12;
   static constexpr std::uint8_t kStreamHeader = 0;
-  static constexpr std::uint8_t kLastFrameType = 2;
+  static constexpr std::uint8_t kFrame = 1;     // a picture that needs those before it
+  static constexpr std::uint8_t kKeyFrame = 2;  // a picture that decodes by itself
+  static constexpr std::uint8_t kLastType = kKeyFrame;
 
   std::uint8_t type = 0;
   std::uint32_t length = 0;
@@ -18,17 +22,12 @@ struct AvdRecordHeader {
   static AvdRecordHeader parse(const char* bytes);
 };
 
-inline std::uint32_t readLE32(const char* p) {
-  const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
-}
-
 inline AvdRecordHeader AvdRecordHeader::parse(const char* bytes) {
-  const std::uint32_t word = readLE32(bytes);
+  const std::uint32_t word = xtd::load_le32(bytes);
   AvdRecordHeader h;
   h.type = static_cast<std::uint8_t>(word & 0xFFu);
   h.length = word >> 8;
-  h.seconds = readLE32(bytes + 4);
-  h.microseconds = readLE32(bytes + 8);
+  h.seconds = xtd::load_le32(bytes + 4);
+  h.microseconds = xtd::load_le32(bytes + 8);
   return h;
 }

@@ -1,8 +1,8 @@
 // Converts one archive made of the fuzzer's bytes, in an in-memory file
 // system, through the same path a conversion task takes: reader, writer
 // selection, either writer. Besides memory errors it checks the promise of
-// the tool: an archive is deleted only with an output in its place, and an
-// archive that stays is unchanged.
+// the tool: an archive is deleted only with an output in its place, an
+// archive that stays is unchanged, and no temporary file is left.
 
 #include <cstdint>
 #include <cstdlib>
@@ -29,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (disk.contents(archive) != input) std::abort();
   } else if (disk.contents(u"/in/cam.avi").empty() && disk.contents(u"/in/cam.flv").empty()) {
     std::abort();
+  }
+  // A conversion that ended, however, leaves no temporary file.
+  for (const auto& entry : disk.files()) {
+    if (entry.first.find(u".avdconv-tmp") != std::u16string::npos) std::abort();
   }
   return 0;
 }

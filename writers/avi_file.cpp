@@ -5,19 +5,9 @@
 #include <new>
 #include <vector>
 
+#include "xtd/byte_order.h"
+
 namespace {
-
-void put32(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
-
-void put16(unsigned char* p, std::uint16_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
 
 void putTag(unsigned char* p, const char (&tag)[5]) { std::memcpy(p, tag, 4); }
 
@@ -33,24 +23,24 @@ HeaderTemplate makeTemplate() {
   putTag(h + 0, "RIFF");
   putTag(h + 8, "AVI ");
   putTag(h + 12, "LIST");
-  put32(h + 16, 196);
+  xtd::store_le32(h + 16, 196);
   putTag(h + 20, "hdrl");
   putTag(h + 24, "avih");
-  put32(h + 28, 56);
-  put32(h + 44, AviFile::kFlagHasIndex);
+  xtd::store_le32(h + 28, 56);
+  xtd::store_le32(h + 44, AviFile::kFlagHasIndex);
   putTag(h + 88, "LIST");
-  put32(h + 92, 120);
+  xtd::store_le32(h + 92, 120);
   putTag(h + 96, "strl");
   putTag(h + 100, "strh");
-  put32(h + 104, 56);
+  xtd::store_le32(h + 104, 56);
   putTag(h + 108, "vids");
   putTag(h + 112, "MJPG");
-  put32(h + 128, 1);  // scale: the rate is in frames per second
+  xtd::store_le32(h + 128, 1);  // scale: the rate is in frames per second
   putTag(h + 164, "strf");
-  put32(h + 168, 44);
-  put32(h + 172, 40);
-  put16(h + 184, 1);   // planes
-  put16(h + 186, 24);  // bits per pixel
+  xtd::store_le32(h + 168, 44);
+  xtd::store_le32(h + 172, 40);
+  xtd::store_le16(h + 184, 1);   // planes
+  xtd::store_le16(h + 186, 24);  // bits per pixel
   putTag(h + 188, "MJPG");
   putTag(h + 216, "LIST");
   putTag(h + 224, "movi");
@@ -67,12 +57,12 @@ void serialiseMainHeader(const AviMainHeader& m, unsigned char* out) {
                                     m.totalFrames,      m.initialFrames,  m.streams,            m.suggestedBufferSize,
                                     m.width,            m.height,         m.reserved[0],        m.reserved[1],
                                     m.reserved[2],      m.reserved[3]};
-  for (int i = 0; i < 14; ++i) put32(out + 4 * i, fields[i]);
+  for (int i = 0; i < 14; ++i) xtd::store_le32(out + 4 * i, fields[i]);
 }
 
 bool write32At(platform::FileApi& fs, platform::Stream* s, std::uint64_t offset, std::uint32_t value) {
   unsigned char b[4];
-  put32(b, value);
+  xtd::store_le32(b, value);
   return fs.streamSeek(s, offset) && fs.streamWrite(s, b, 4) == 4;
 }
 
@@ -101,8 +91,7 @@ bool patchAndIndex(AviFile* file) {
   for (std::uint32_t i = 0; i < frames; ++i) {
     unsigned char b[4];
     if (!fs.streamSeek(s, chunkOffset + 4) || fs.streamRead(s, b, 4) != 4) return false;
-    const std::uint32_t size = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
-                               std::uint32_t{b[3]} << 24;
+    const std::uint32_t size = xtd::load_le32(b);
     sizes.push_back(size);
     chunkOffset += std::uint64_t{size} + 8;
     if (chunkOffset > moviEnd) return false;
@@ -112,15 +101,15 @@ bool patchAndIndex(AviFile* file) {
   if (!fs.streamSeek(s, moviEnd)) return false;
   unsigned char entry[16];
   putTag(entry, "idx1");
-  put32(entry + 4, 16 * frames);
+  xtd::store_le32(entry + 4, 16 * frames);
   if (fs.streamWrite(s, entry, 8) != 8) return false;
   file->runningLength += 8;
   std::uint32_t offset = AviFile::kHeaderSize;
   for (std::uint32_t size : sizes) {
     std::memcpy(entry, file->indexChunkId, 4);
-    put32(entry + 4, 0);
-    put32(entry + 8, offset);
-    put32(entry + 12, size);
+    xtd::store_le32(entry + 4, 0);
+    xtd::store_le32(entry + 8, offset);
+    xtd::store_le32(entry + 12, size);
     if (fs.streamWrite(s, entry, 16) != 16) return false;
     offset += size + 8;
     file->runningLength += 16;
@@ -142,18 +131,16 @@ AviFile* aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t fr
 
   // Filled in a buffer of this file's own: writers run in parallel.
   HeaderTemplate header = headerTemplate();
-  put32(header.bytes + 132, framesPerSecond);
-  put16(header.bytes + 160, static_cast<std::uint16_t>(width));
-  put16(header.bytes + 162, static_cast<std::uint16_t>(height));
-  put32(header.bytes + 176, width);
-  put32(header.bytes + 180, height);
+  xtd::store_le32(header.bytes + 132, framesPerSecond);
+  xtd::store_le16(header.bytes + 160, static_cast<std::uint16_t>(width));
+  xtd::store_le16(header.bytes + 162, static_cast<std::uint16_t>(height));
+  xtd::store_le32(header.bytes + 176, width);
+  xtd::store_le32(header.bytes + 180, height);
   if (fs.streamWrite(file->stream, header.bytes, AviFile::kHeaderSize) != AviFile::kHeaderSize) {
     fs.streamClose(file->stream);
     return nullptr;
   }
   file->runningLength = AviFile::kHeaderSize;
-  file->moviListOffset = 216;
-  file->mainHeaderOffset = 24;
   return file.release();
 }
 
@@ -189,7 +176,7 @@ bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length) {
   file->mainHeader.totalFrames += 1;
   unsigned char chunkHeader[8];
   std::memcpy(chunkHeader, file->chunkId, 4);
-  put32(chunkHeader + 4, padded);
+  xtd::store_le32(chunkHeader + 4, padded);
   if (fs.streamWrite(file->stream, chunkHeader, 8) != 8) return false;
   std::size_t written = length == 0 ? 0 : fs.streamWrite(file->stream, data, length);
   if (length & 1u) {

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "xtd/byte_order.h"
+
 namespace {
 
 constexpr std::uint8_t kTagScript = 18;
@@ -17,14 +19,9 @@ constexpr std::uint32_t kTagHeaderSize = 11;
 
 void putByte(xtd::dstring& out, std::uint8_t b) { out.push_back(static_cast<char>(b)); }
 
-void putBE(xtd::dstring& out, std::uint32_t value, int bytes) {
-  char* p = out.extend(static_cast<std::uint32_t>(bytes));
-  for (int i = 0; i < bytes; ++i) p[i] = static_cast<char>(value >> (8 * (bytes - 1 - i)));
-}
-
-void storeBE(char* p, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) p[i] = static_cast<char>(value >> (8 * (bytes - 1 - i)));
-}
+void putBE16(xtd::dstring& out, std::uint16_t value) { xtd::store_be16(out.extend(2), value); }
+void putBE24(xtd::dstring& out, std::uint32_t value) { xtd::store_be24(out.extend(3), value); }
+void putBE32(xtd::dstring& out, std::uint32_t value) { xtd::store_be32(out.extend(4), value); }
 
 void putKey(xtd::dstring& out, const char* key) {
   putAmfString(out, xtd::strview(key, static_cast<std::uint32_t>(std::strlen(key))));
@@ -39,19 +36,19 @@ void putTrue(xtd::dstring& out) {
 
 bool putAmfString(xtd::dstring& out, xtd::strview text) {
   if (text.length > 0xFFFF) return false;
-  putBE(out, text.length, 2);
+  putBE16(out, text.length);
   if (text.length != 0) out.append(text);
   return true;
 }
 
 void putAmfNumber(xtd::dstring& out, double value) {
   putByte(out, kAmfNumber);
-  storeBE(out.extend(8), std::bit_cast<std::uint64_t>(value), 8);
+  xtd::store_be64(out.extend(8), std::bit_cast<std::uint64_t>(value));
 }
 
 bool putDoubleBE(xtd::dstring& buffer, std::uint32_t position, double value) {
   if (buffer.length() < 8 || position > buffer.length() - 8) return false;
-  storeBE(buffer.data() + position, std::bit_cast<std::uint64_t>(value), 8);
+  xtd::store_be64(buffer.data() + position, std::bit_cast<std::uint64_t>(value));
   return true;
 }
 
@@ -60,8 +57,8 @@ FlvHeaderBlock::FlvHeaderBlock() {
   buffer_.append(xtd::strview::literal("FLV"));
   putByte(buffer_, 1);     // version
   putByte(buffer_, 0x01);  // video only
-  putBE(buffer_, 9, 4);    // header length
-  putBE(buffer_, 0, 4);    // previous-tag-size of the tag before the first
+  putBE32(buffer_, 9);    // header length
+  putBE32(buffer_, 0);    // previous-tag-size of the tag before the first
 }
 
 // Appends the tag type and ten zero bytes; returns where the data size goes.
@@ -75,8 +72,8 @@ std::uint32_t FlvHeaderBlock::beginTag(std::uint8_t type) {
 // Patches the data size and appends the previous-tag-size.
 void FlvHeaderBlock::endTag(std::uint32_t sizePosition) {
   const std::uint32_t dataSize = buffer_.length() - sizePosition - (kTagHeaderSize - 1);
-  storeBE(buffer_.data() + sizePosition, dataSize, 3);
-  putBE(buffer_, dataSize + kTagHeaderSize, 4);
+  xtd::store_be24(buffer_.data() + sizePosition, dataSize);
+  putBE32(buffer_, dataSize + kTagHeaderSize);
 }
 
 std::uint32_t FlvHeaderBlock::appendMetaData(std::int32_t width, std::int32_t height, double duration) {
@@ -84,7 +81,7 @@ std::uint32_t FlvHeaderBlock::appendMetaData(std::int32_t width, std::int32_t he
   putByte(buffer_, kAmfString);
   putKey(buffer_, "onMetaData");
   putByte(buffer_, kAmfEcmaArray);
-  putBE(buffer_, 7, 4);
+  putBE32(buffer_, 7);
   putKey(buffer_, "hasVideo");
   putTrue(buffer_);
   putKey(buffer_, "hasKeyframes");
@@ -100,7 +97,7 @@ std::uint32_t FlvHeaderBlock::appendMetaData(std::int32_t width, std::int32_t he
   putAmfNumber(buffer_, duration);
   putKey(buffer_, "hasMetadata");
   putTrue(buffer_);
-  putBE(buffer_, kAmfObjectEnd, 3);  // 00 00 09
+  putBE24(buffer_, kAmfObjectEnd);  // 00 00 09
   endTag(sizePosition);
   return durationPosition;
 }
@@ -111,16 +108,16 @@ bool FlvHeaderBlock::appendAvcSequenceHeader(std::uint32_t spsSize, const char* 
   const std::uint32_t sizePosition = beginTag(kTagVideo);
   putByte(buffer_, 0x17);  // key frame, AVC
   putByte(buffer_, 0);     // sequence header
-  putBE(buffer_, 0, 3);    // composition time
+  putBE24(buffer_, 0);    // composition time
   putByte(buffer_, 1);     // configuration version
   // Profile, compatibility and level follow the SPS's NAL header byte.
   for (std::uint32_t i = 1; i <= 3; ++i) putByte(buffer_, i < spsSize ? static_cast<std::uint8_t>(sps[i]) : 0);
   putByte(buffer_, 0xFF);  // 4-byte NAL lengths
   putByte(buffer_, 0xE1);  // one SPS
-  putBE(buffer_, spsSize, 2);
+  putBE16(buffer_, spsSize);
   if (spsSize != 0) buffer_.append(xtd::strview(sps, spsSize));
   putByte(buffer_, 1);  // one PPS
-  putBE(buffer_, ppsSize, 2);
+  putBE16(buffer_, ppsSize);
   if (ppsSize != 0) buffer_.append(xtd::strview(pps, ppsSize));
   endTag(sizePosition);
   return true;

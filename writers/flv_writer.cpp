@@ -5,6 +5,7 @@
 #include "writers/h264/picture_size.h"
 #include "writers/output_path.h"
 #include "writers/stream_header.h"
+#include "xtd/byte_order.h"
 #include "xtd/olwstream.h"
 
 namespace {
@@ -72,8 +73,10 @@ bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks
   char head[kTimestampOffset] = {};
   const std::uint32_t headLength = frame->length < kTimestampOffset ? frame->length : kTimestampOffset;
   for (std::uint32_t i = 0; i < headLength; ++i) head[i] = frame->data[i];
-  const char stamp[4] = {static_cast<char>(ms >> 16), static_cast<char>(ms >> 8), static_cast<char>(ms),
-                         static_cast<char>(ms >> 24)};
+  // 24 bits big-endian, then the extended byte with bits 24 to 31.
+  char stamp[4];
+  xtd::store_be24(stamp, ms);
+  stamp[3] = static_cast<char>(ms >> 24);
 
   xtd::olwstream out(&buffer_);
   out.write(head, kTimestampOffset);

@@ -1,6 +1,6 @@
 #include "writers/stream_header.h"
 
-#include "archive/avd_record_header.h"
+#include "xtd/byte_order.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ constexpr std::uint32_t kExtraOffset = 16;
 // Reads a 32-bit field at `pos` if it lies inside the payload, advancing pos.
 bool take32(xtd::strview payload, std::uint64_t& pos, std::uint32_t& value) {
   if (pos + 4 > payload.length) return false;
-  value = readLE32(payload.data + pos);
+  value = xtd::load_le32(payload.data + pos);
   pos += 4;
   return true;
 }

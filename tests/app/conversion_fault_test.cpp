@@ -16,6 +16,7 @@
 #include "tests/support/fault_files.h"
 #include "tests/support/memory_files.h"
 #include "tests/support/temp_dir.h"
+#include "xtd/byte_order.h"
 
 namespace {
 
@@ -31,11 +32,11 @@ std::string unhex(const char* hex) {
 
 std::string flvTag(const std::string& body) {
   const auto n = static_cast<std::uint32_t>(body.size());
-  std::string t = {'\x09', static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
-  t += std::string(7, '\0') + body;
-  const std::uint32_t prev = n + 11;
-  t += {static_cast<char>(prev >> 24), static_cast<char>(prev >> 16), static_cast<char>(prev >> 8),
-        static_cast<char>(prev)};
+  std::string t(11, '\0');
+  t[0] = '\x09';
+  xtd::store_be24(&t[1], n);
+  t += body + std::string(4, '\0');
+  xtd::store_be32(&t[t.size() - 4], n + 11);
   return t;
 }
 

@@ -1,10 +1,12 @@
 #include "tests/support/avd_builder.h"
 
+#include "xtd/byte_order.h"
+
 namespace avdtest {
 
 std::string le32(std::uint32_t value) {
   std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  xtd::store_le32(s.data(), value);
   return s;
 }
 

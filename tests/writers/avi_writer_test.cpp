@@ -11,18 +11,19 @@
 #include "tests/support/temp_dir.h"
 #include "tests/writers/drive_writer.h"
 #include "writers/create_writer.h"
+#include "xtd/byte_order.h"
 
 namespace {
 
 using avdtest::le32;
 
-std::string le16(std::uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
-
-std::uint32_t u32At(const std::string& s, std::size_t at) {
-  std::uint32_t v;
-  std::memcpy(&v, s.data() + at, 4);  // the test machines are little-endian
-  return v;
+std::string le16(std::uint16_t v) {
+  std::string s(2, '\0');
+  xtd::store_le16(s.data(), v);
+  return s;
 }
+
+std::uint32_t u32At(const std::string& s, std::size_t at) { return xtd::load_le32(s.data() + at); }
 
 // The header the writer must produce, assembled field by field from the
 // file-format table rather than from the writer's own template.

@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "xtd/byte_order.h"
 
 namespace {
 
@@ -32,9 +34,9 @@ Bytes slice(const Bytes& b, std::size_t offset, std::size_t n) {
 }
 
 std::uint32_t be(const Bytes& b, std::size_t offset, int n) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v = (v << 8) | b.at(offset + static_cast<std::size_t>(i));
-  return v;
+  const Bytes field = slice(b, offset, static_cast<std::size_t>(n));
+  if (field.empty()) throw std::out_of_range("field beyond the block");
+  return n == 2 ? xtd::load_be16(field.data()) : n == 3 ? xtd::load_be24(field.data()) : xtd::load_be32(field.data());
 }
 
 // SPS and PPS of a 320x240 constrained-baseline stream made with ffmpeg's

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "tests/writers/h264/h264_samples.h"
 #include "writers/create_writer.h"
 #include "writers/staged_output.h"
+#include "xtd/byte_order.h"
 
 namespace {
 
@@ -34,32 +36,18 @@ const std::size_t kHeaderBlockSize = 13 + 154 + 31 + 24 + 5;
 // its own, the body, and the previous-tag-size.
 std::string tag(const std::string& body, std::uint32_t recordedStamp = 0x123456) {
   const auto size = static_cast<std::uint32_t>(body.size());
-  std::string t;
-  t += '\x09';
-  t += static_cast<char>(size >> 16);
-  t += static_cast<char>(size >> 8);
-  t += static_cast<char>(size);
-  t += static_cast<char>(recordedStamp >> 16);
-  t += static_cast<char>(recordedStamp >> 8);
-  t += static_cast<char>(recordedStamp);
-  t += static_cast<char>(recordedStamp >> 24);
-  t += std::string(3, '\0');
+  std::string t(11, '\0');
+  t[0] = '\x09';
+  xtd::store_be24(&t[1], size);
+  xtd::store_be24(&t[4], recordedStamp);
+  t[7] = static_cast<char>(recordedStamp >> 24);
   t += body;
-  const std::uint32_t prev = size + 11;
-  t += static_cast<char>(prev >> 24);
-  t += static_cast<char>(prev >> 16);
-  t += static_cast<char>(prev >> 8);
-  t += static_cast<char>(prev);
+  t.resize(t.size() + 4);
+  xtd::store_be32(&t[t.size() - 4], size + 11);
   return t;
 }
 
-double doubleAt(const std::string& s, std::size_t at) {
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) bits = bits << 8 | static_cast<unsigned char>(s[at + i]);
-  double d;
-  std::memcpy(&d, &bits, 8);
-  return d;
-}
+double doubleAt(const std::string& s, std::size_t at) { return std::bit_cast<double>(xtd::load_be64(s.data() + at)); }
 
 using Frame = avdtest::WriterFrame;
 
