@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "ostra/fatal.h"
 #include "ostra/lock.h"
 #include "ostra/thread.h"
 #include "ostra/tick_time.h"
@@ -73,7 +72,7 @@ void updateClock() {
 void timerThread() {
   ThrControl self;
   self.threadId = platform::currentThreadId();
-  if (!ThrControl::setCurrent(&self)) fatal();
+  ThrControl::setCurrent(&self);
   {
     platform::MillisecondTimer timer;
     updateClock();

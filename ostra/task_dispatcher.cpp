@@ -91,12 +91,12 @@ void TaskDispatcher::post(Task* task) {
     case Task::Reposted:
       break;
     default:
-      fatal();
+      fatal("TaskDispatcher::post: task in an impossible state");
   }
 }
 
 void TaskDispatcher::settle(TaskContext& context, Task* task) {
-  if (context.dispatcher != this) fatal();
+  if (context.dispatcher != this) fatal("TaskDispatcher::settle: the task runs on another dispatcher");
   {
     LockGuard guard(lock_);
     switch (task->state) {
@@ -108,7 +108,7 @@ void TaskDispatcher::settle(TaskContext& context, Task* task) {
         makeReadyAndWake(task);
         break;
       default:
-        fatal();
+        fatal("TaskDispatcher::settle: the task is not running");
     }
   }
   context.disposition = TaskContext::Settled;
@@ -126,7 +126,7 @@ void TaskDispatcher::afterRun(const TaskContext& context, Task* task) {
       applyDisposition(task, context.disposition, false);
       return;
     default:
-      fatal();
+      fatal("TaskDispatcher: a task that ran is in an impossible state");
   }
 }
 
@@ -148,7 +148,7 @@ void TaskDispatcher::applyDisposition(Task* task, std::int32_t disposition, bool
       }
       break;
     default:
-      fatal();
+      fatal("TaskDispatcher: a task asked for an unknown disposition");
   }
 }
 
@@ -162,7 +162,7 @@ void TaskDispatcher::waitOnPort() {
   lock_.leave();
   const std::uintptr_t key = r.port.wait();
   r.waiting.fetch_sub(1, std::memory_order_acq_rel);
-  if (key != kWakeKey) fatal();
+  if (key != kWakeKey) fatal("TaskDispatcher: a wake-up packet with a foreign key");
   lock_.enter();
   self->activity.store(nullptr, std::memory_order_relaxed);
   self->waitingOn.store(nullptr, std::memory_order_relaxed);
@@ -190,7 +190,7 @@ void TaskDispatcher::workerLoop(const std::atomic<std::int32_t>* state) {
         lock_.enter();
         continue;
       default:
-        fatal();
+        fatal("TaskDispatcher: the worker group is in an impossible state");
     }
     Task* task = ready_.pop_front();
     --readyCount_;
@@ -219,7 +219,8 @@ void TaskDispatcher::onTick(void* arg) {
 
 void TaskDispatcher::start() {
   // Started once; and the clock serves one dispatcher at a time.
-  if (started_ || !registerClockCallback(&onTick, this)) fatal();
+  if (started_) fatal("TaskDispatcher::start: started twice");
+  if (!registerClockCallback(&onTick, this)) fatal("TaskDispatcher::start: the clock serves another dispatcher");
   started_ = true;
   clockThread_ = startClockThread();
   runtime().current.store(this, std::memory_order_release);

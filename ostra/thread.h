@@ -48,8 +48,8 @@ class ThrControl : public xtd::ivlink<ThrControl, 0> {
   // The calling thread's record. A thread the runtime did not start gets
   // one of its own, in the default group, on its first call.
   static ThrControl* current();
-  // Makes `record` the calling thread's record; false if the slot refused.
-  static bool setCurrent(ThrControl* record);
+  // Makes `record` the calling thread's record.
+  static void setCurrent(ThrControl* record);
 
   std::atomic<const char*> waitingOn{nullptr};
   std::atomic<const char*> activity{nullptr};

@@ -6,8 +6,8 @@
 namespace platform {
 
 // Synchronisation objects. None of them can be copied or moved; creating
-// one that the system refuses ends the process, since nothing above could
-// go on without it.
+// one that the system refuses ends the process through fatalSystemError,
+// since nothing above could go on without it.
 
 // A non-recursive mutual-exclusion lock.
 class Mutex {

@@ -1,5 +1,6 @@
 #include <pthread.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/fatal.h"
 #include "platform/sync.h"
 
 namespace platform {
@@ -35,9 +37,15 @@ struct PortImpl {
 
 template <class T>
 T* create() {
-  T* impl = new (std::nothrow) T;
-  if (!impl) std::abort();
-  return impl;
+  void* block = std::malloc(sizeof(T));
+  if (!block) fatalSystemError("malloc", ENOMEM);
+  return new (block) T;
+}
+
+template <class T>
+void destroy(void* impl) {
+  static_cast<T*>(impl)->~T();
+  std::free(impl);
 }
 
 }  // namespace
@@ -45,14 +53,15 @@ T* create() {
 static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
 
 Mutex::Mutex() {
-  if (::pthread_mutex_init(native(storage_), nullptr) != 0) std::abort();
+  if (const int error = ::pthread_mutex_init(native(storage_), nullptr))
+    fatalSystemError("pthread_mutex_init", static_cast<std::uint32_t>(error));
 }
 Mutex::~Mutex() { ::pthread_mutex_destroy(native(storage_)); }
 void Mutex::lock() { ::pthread_mutex_lock(native(storage_)); }
 void Mutex::unlock() { ::pthread_mutex_unlock(native(storage_)); }
 
 Semaphore::Semaphore() : impl_(create<SemaphoreImpl>()) {}
-Semaphore::~Semaphore() { delete static_cast<SemaphoreImpl*>(impl_); }
+Semaphore::~Semaphore() { destroy<SemaphoreImpl>(impl_); }
 
 void Semaphore::release(std::int32_t count) {
   if (count <= 0) return;
@@ -75,7 +84,7 @@ void Semaphore::wait() {
 }
 
 AutoResetEvent::AutoResetEvent() : impl_(create<EventImpl>()) {}
-AutoResetEvent::~AutoResetEvent() { delete static_cast<EventImpl*>(impl_); }
+AutoResetEvent::~AutoResetEvent() { destroy<EventImpl>(impl_); }
 
 void AutoResetEvent::set() {
   auto* e = static_cast<EventImpl*>(impl_);
@@ -94,7 +103,7 @@ void AutoResetEvent::wait() {
 }
 
 WakePort::WakePort() : impl_(create<PortImpl>()) {}
-WakePort::~WakePort() { delete static_cast<PortImpl*>(impl_); }
+WakePort::~WakePort() { destroy<PortImpl>(impl_); }
 
 void WakePort::post(std::uintptr_t key) {
   auto* p = static_cast<PortImpl*>(impl_);

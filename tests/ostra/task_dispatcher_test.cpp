@@ -1,5 +1,6 @@
 #include "ostra/task_dispatcher.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -428,7 +429,7 @@ TEST(TaskDispatcherTest, StartRegistersTheClockAndMakesTheDispatcherCurrent) {
   EXPECT_TRUE(clockDuringRun);
 }
 
-TEST(TaskDispatcherDeathTest, SettlingTwiceInOneRunAborts) {
+TEST(TaskDispatcherDeathTest, SettlingTwiceInOneRunAbortsWithOneLineSayingWhatBroke) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(
       {
@@ -440,7 +441,7 @@ TEST(TaskDispatcherDeathTest, SettlingTwiceInOneRunAborts) {
         d.post(&t);
         d.wait();
       },
-      "");
+      testing::Eq("avdconv: fatal: TaskDispatcher::settle: the task is not running\n"));
 }
 
 }  // namespace

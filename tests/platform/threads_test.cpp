@@ -1,5 +1,6 @@
 #include "platform/threads.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -83,11 +84,10 @@ TEST(ThreadsTest, StarterSeamCanFailOrDelegateAndBeRestored) {
 }
 
 TEST(ThreadsTest, ThreadSlotHoldsOneValuePerThread) {
-  platform::ThreadSlot slot = 0;
-  ASSERT_TRUE(platform::allocThreadSlot(slot));
+  const platform::ThreadSlot slot = platform::allocThreadSlot();
   int mine = 0;
   EXPECT_EQ(platform::threadSlotValue(slot), nullptr);
-  ASSERT_TRUE(platform::setThreadSlotValue(slot, &mine));
+  platform::setThreadSlotValue(slot, &mine);
   void* seenElsewhere = &mine;
   int theirs = 0;
   void* theirsAfterSet = nullptr;
@@ -100,6 +100,18 @@ TEST(ThreadsTest, ThreadSlotHoldsOneValuePerThread) {
   EXPECT_EQ(seenElsewhere, nullptr);
   EXPECT_EQ(theirsAfterSet, &theirs);
   EXPECT_EQ(platform::threadSlotValue(slot), &mine);
+}
+
+TEST(ThreadsDeathTest, ARefusedThreadSlotEndsTheProcessWithOneLineNamingTheCallAndTheReason) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Whichever back end: its own call, and the system's text for no memory.
+  EXPECT_DEATH(
+      {
+        platform::refuseThreadSlotsForTesting(true);
+        platform::allocThreadSlot();
+      },
+      testing::AnyOf(testing::Eq("avdconv: fatal: pthread_key_create: Cannot allocate memory\n"),
+                     testing::Eq("avdconv: fatal: TlsAlloc: Not enough memory resources are available to process this command.\n")));
 }
 
 TEST(ThreadsTest, MillisecondTimerWaitsAboutOneMillisecondEachTime) {
