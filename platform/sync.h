@@ -58,6 +58,8 @@ class AutoResetEvent {
 
 // A wake-up queue: every posted packet carries only a key, packets posted
 // while nobody waits stay queued, and each packet wakes exactly one waiter.
+// Posting allocates nothing of the process's heap, so it may be done under
+// any lock; the POSIX queue holds up to 16 runs of different keys at once.
 class WakePort {
  public:
   WakePort();

@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
 #include <mutex>
 #include <new>
 
@@ -29,10 +28,21 @@ struct EventImpl {
   bool signalled = false;
 };
 
+// Queued packets are kept as runs of one key, oldest first, in a fixed
+// ring: packets of one key cannot be told apart, and posting must not
+// allocate, since the dispatcher posts with its own lock held.
 struct PortImpl {
+  struct Run {
+    std::uintptr_t key;
+    std::uint64_t count;
+  };
+  static constexpr std::uint32_t kRuns = 16;
+
   std::mutex lock;
   std::condition_variable cv;
-  std::deque<std::uintptr_t> packets;
+  Run runs[kRuns];
+  std::uint32_t first = 0;
+  std::uint32_t used = 0;
 };
 
 template <class T>
@@ -109,7 +119,14 @@ void WakePort::post(std::uintptr_t key) {
   auto* p = static_cast<PortImpl*>(impl_);
   {
     std::lock_guard<std::mutex> guard(p->lock);
-    p->packets.push_back(key);
+    PortImpl::Run* last = p->used == 0 ? nullptr : &p->runs[(p->first + p->used - 1) % PortImpl::kRuns];
+    if (last && last->key == key) {
+      ++last->count;
+    } else {
+      if (p->used == PortImpl::kRuns) fatalError("WakePort::post: too many runs of different keys queued");
+      p->runs[(p->first + p->used) % PortImpl::kRuns] = PortImpl::Run{key, 1};
+      ++p->used;
+    }
   }
   p->cv.notify_one();
 }
@@ -117,9 +134,13 @@ void WakePort::post(std::uintptr_t key) {
 std::uintptr_t WakePort::wait() {
   auto* p = static_cast<PortImpl*>(impl_);
   std::unique_lock<std::mutex> guard(p->lock);
-  p->cv.wait(guard, [p] { return !p->packets.empty(); });
-  const std::uintptr_t key = p->packets.front();
-  p->packets.pop_front();
+  p->cv.wait(guard, [p] { return p->used > 0; });
+  PortImpl::Run& oldest = p->runs[p->first];
+  const std::uintptr_t key = oldest.key;
+  if (--oldest.count == 0) {
+    p->first = (p->first + 1) % PortImpl::kRuns;
+    --p->used;
+  }
   return key;
 }
 
