@@ -46,10 +46,15 @@ TaskDispatcher::~TaskDispatcher() {
     group_.join();
   }
   // Tasks still filed must not keep links into lists that are going away.
+  releasePending([](Task*) {});
+}
+
+void TaskDispatcher::takePending(TaskList& out) {
   LockGuard guard(lock_);
-  while (Task* t = ready_.pop_front()) t->state = Task::Idle;
+  while (Task* t = ready_.pop_front()) out.push_back(t);
   readyCount_ = 0;
-  wheel_.drain([](Task* t) { t->state = Task::Idle; });
+  wheel_.drain([&out](Task* t) { out.push_back(t); });
+  for (Task* t = out.front(); t; t = out.next(t)) t->state = Task::Idle;
 }
 
 void TaskDispatcher::makeReady(Task* task) noexcept {
@@ -217,19 +222,22 @@ void TaskDispatcher::onTick(void* arg) {
   if (!d->ready_.empty()) d->wakeOne();
 }
 
-void TaskDispatcher::start() {
+bool TaskDispatcher::start() {
   // Started once; and the clock serves one dispatcher at a time.
   if (started_) fatal("TaskDispatcher::start: started twice");
+  // All the memory comes first, so that a shortage leaves nothing to undo.
+  if (!group_.reserveRecords(1)) return false;
   if (!registerClockCallback(&onTick, this)) fatal("TaskDispatcher::start: the clock serves another dispatcher");
   started_ = true;
   clockThread_ = startClockThread();
   runtime().current.store(this, std::memory_order_release);
   // Without this thread the caller of wait still works through the list alone.
-  group_.startThread(xtd::ref_ptr<Thread::ThrBody>(new WorkThread(this)));
+  group_.startThread(xtd::ref_ptr<Thread::ThrBody>(&startedBody_));
+  return true;
 }
 
 void TaskDispatcher::wait() {
-  group_.runHere(xtd::ref_ptr<Thread::ThrBody>(new WorkThread(this)));
+  group_.runHere(xtd::ref_ptr<Thread::ThrBody>(&hostedBody_));
   group_.join();
 }
 

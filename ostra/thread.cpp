@@ -73,6 +73,7 @@ ThrGroup::ThrGroup() = default;
 
 ThrGroup::~ThrGroup() {
   LockGuard guard(lock_);
+  while (ThrControl* record = spare_.pop_front()) delete record;
   reapLocked();
   if (live_ != 0) fatal("ThrGroup::~ThrGroup: members are still running");
 }
@@ -85,8 +86,26 @@ void ThrGroup::forEachMemberBody(Fn fn) {
     if (r->body) fn(r->body.get());
 }
 
+bool ThrGroup::reserveRecords(std::int32_t count) {
+  LockGuard guard(lock_);
+  std::int32_t spare = 0;
+  for (ThrControl* r = spare_.front(); r; r = spare_.next(r)) ++spare;
+  for (; spare < count; ++spare) {
+    auto* record = new (std::nothrow) ThrControl;
+    if (!record) return false;
+    spare_.push_back(record);
+  }
+  return true;
+}
+
 bool ThrGroup::startThread(xtd::ref_ptr<Thread::ThrBody> body, platform::ThreadId* threadId) {
-  auto* record = new ThrControl;
+  ThrControl* record;
+  {
+    LockGuard guard(lock_);
+    record = spare_.pop_front();
+  }
+  if (!record) record = new (std::nothrow) ThrControl;
+  if (!record) return false;
   record->body = body;
   record->group = this;
   {

@@ -76,9 +76,15 @@ class ThrGroup {
   // group) lives outside runHere; no thread is ever started in it.
   static ThrGroup& defaultGroup();
 
-  // Starts a thread that runs `body` as a member. False if no thread could
-  // be started; the member then counts as one that ended at once.
+  // Starts a thread that runs `body` as a member, on a record reserved
+  // earlier or made now. False if there was no memory for the record
+  // (nothing changes) or no thread could be started (the member then counts
+  // as one that ended at once).
   bool startThread(xtd::ref_ptr<Thread::ThrBody> body, platform::ThreadId* threadId = nullptr);
+  // Makes the records of the next `count` startThread calls now, so that
+  // those calls need no memory; false when memory ran out (records already
+  // made stay reserved until used or the group goes).
+  bool reserveRecords(std::int32_t count);
   // Runs `body` on the calling thread as a member until its run returns.
   void runHere(xtd::ref_ptr<Thread::ThrBody> body);
   // Requests suspension (Active becomes Suspended). Unless `noWait`, waits
@@ -118,6 +124,7 @@ class ThrGroup {
   xtd::ivlist<ThrControl, 0> members_;
   std::int32_t finishedCount_ = 0;
   xtd::ivlist<ThrControl, 0> finished_;
+  xtd::ivlist<ThrControl, 0> spare_;
 };
 
 }  // namespace Ostra

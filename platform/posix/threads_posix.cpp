@@ -34,13 +34,15 @@ struct Started {
 };
 
 // Threads started here and not yet waited for. Never destroyed, so that a
-// thread still ending at process exit finds it.
+// thread still ending at process exit finds it; kept in static storage, so
+// that a first thread start short of memory fails as a start, not a throw.
 struct Registry {
   std::mutex lock;
   std::vector<Started> threads;
 };
 Registry& registry() {
-  static Registry* r = new Registry;
+  alignas(Registry) static unsigned char storage[sizeof(Registry)];
+  static Registry* r = new (storage) Registry;
   return *r;
 }
 
