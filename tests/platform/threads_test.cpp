@@ -69,6 +69,7 @@ platform::ThreadId countingStarter(platform::ThreadRoutine routine, void* arg) {
 }
 
 TEST(ThreadsTest, StarterSeamCanFailOrDelegateAndBeRestored) {
+  g_delegated = 0;
   Probe probe;
   platform::setThreadStarterForTesting(&failingStarter);
   EXPECT_EQ(platform::startThread(&slowRoutine, &probe), 0u);
