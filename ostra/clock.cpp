@@ -53,7 +53,7 @@ bool clockCallbackRegistered() { return clockState().callback.load(std::memory_o
 
 void updateClock() {
   ClockState& s = clockState();
-  const platform::WallTime now = systemTime();
+  const platform::WallTime now = wallTime();
   const std::uint32_t t = toTicks(now.seconds, now.microseconds);
   // Most passes land in the tick already reached and take no lock.
   if (t == static_cast<std::uint32_t>(currentTick())) return;

@@ -244,11 +244,11 @@ void TaskDispatcher::wait() {
 void TaskDispatcher::stop() {
   {
     LockGuard guard(lock_);
-    group_.suspend(true);
+    group_.requestSuspend();
     // Workers blocked on the port must come and see the new state.
     wakeAll();
   }
-  group_.suspend(false);
+  group_.suspendAndWait();
   {
     LockGuard guard(lock_);
     group_.stop();

@@ -184,21 +184,30 @@ void ThrGroup::runHere(xtd::ref_ptr<Thread::ThrBody> body) {
   body->run();
 }
 
-void ThrGroup::suspend(bool noWait) {
-  ThrControl* self = ThrControl::current();
-  LockGuard guard(lock_);
-  const bool member = self->group == this;
+// Lock held. False when the group is stopping.
+bool ThrGroup::requestSuspendLocked() {
   switch (state_.load(std::memory_order_relaxed)) {
     case Active:
       state_.store(Suspended, std::memory_order_relaxed);
       forEachMemberBody([](Thread::ThrBody* b) { b->onSuspend(); });
-      break;
+      return true;
     case Stopping:
-      return;
+      return false;
     default:
-      break;
+      return true;
   }
-  if (noWait) return;
+}
+
+void ThrGroup::requestSuspend() {
+  LockGuard guard(lock_);
+  requestSuspendLocked();
+}
+
+void ThrGroup::suspendAndWait() {
+  ThrControl* self = ThrControl::current();
+  LockGuard guard(lock_);
+  const bool member = self->group == this;
+  if (!requestSuspendLocked()) return;
   if (member) ++acks_;
   // A stop ends the suspension early: nobody acknowledges it any more.
   while (state_.load(std::memory_order_relaxed) == Suspended && acks_ < live_) {

@@ -25,8 +25,8 @@ class ThrBody : public xtd::IvRefCount_T<xtd::atomic_ref_count> {
   virtual void run() = 0;
   // A hook that nudges the thread out of a wait of its own; nothing by default.
   virtual void wake() {}
-  // Called by the group's stop and suspend for every member, with the group
-  // lock held: an override must not take that lock.
+  // Called by the group's stop and suspend requests for every member, with
+  // the group lock held: an override must not take that lock.
   virtual void onStop() { wake(); }
   virtual void onSuspend() { wake(); }
 
@@ -87,10 +87,13 @@ class ThrGroup {
   bool reserveRecords(std::int32_t count);
   // Runs `body` on the calling thread as a member until its run returns.
   void runHere(xtd::ref_ptr<Thread::ThrBody> body);
-  // Requests suspension (Active becomes Suspended). Unless `noWait`, waits
-  // until every member has acknowledged or ended, or the group stopped; a
-  // calling member counts as acknowledged. Returns at once when Stopping.
-  void suspend(bool noWait);
+  // Requests suspension (Active becomes Suspended) and returns; a stopping
+  // group stays as it is.
+  void requestSuspend();
+  // Requests suspension, then waits until every member has acknowledged or
+  // ended, or the group stopped; a calling member counts as acknowledged.
+  // Returns at once when Stopping.
+  void suspendAndWait();
   // Called by a member that has seen Suspended: counts itself as
   // acknowledged and blocks while the group stays Suspended.
   void acknowledgeSuspend();
@@ -111,6 +114,7 @@ class ThrGroup {
  private:
   static void threadRoutine(void* record);
   void memberExit(ThrControl* record);
+  bool requestSuspendLocked();
   void reapLocked();
   template <class Fn>
   void forEachMemberBody(Fn fn);
