@@ -52,7 +52,15 @@ int appMain(xtd::wstrview path) {
   progress().restart(total, &dispatcher);
   if (total > 0) {
     progress().update();
-    dispatcher.start();
+    if (!dispatcher.start()) {
+      // No archive has been opened yet: the tasks go without running.
+      dispatcher.releasePending([](Ostra::Task* task) { delete task; });
+      platform::writeStdout("\n", 1);  // ends the progress line
+      platform::flushStdout();
+      static constexpr char kNoWorkers[] = "avdconv: cannot start the workers: out of memory\n";
+      platform::writeStderr(kNoWorkers, sizeof kNoWorkers - 1);
+      return 1;
+    }
     // The main thread works as the second worker until the last archive
     // stops the run.
     dispatcher.wait();

@@ -41,7 +41,10 @@ void runBatch(benchmark::State& state, int rounds) {
     finished = 0;
     Ostra::TaskDispatcher dispatcher;
     for (auto& t : pool) dispatcher.post(t.get());
-    dispatcher.start();
+    if (!dispatcher.start()) {
+      state.SkipWithError("the dispatcher could not start");
+      break;
+    }
     dispatcher.wait();
   }
   state.SetItemsProcessed(state.iterations() * tasks * rounds);

@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "ostra/fatal.h"
 #include "ostra/lock.h"
 #include "ostra/thread.h"
 #include "ostra/tick_time.h"
@@ -54,7 +53,7 @@ bool clockCallbackRegistered() { return clockState().callback.load(std::memory_o
 
 void updateClock() {
   ClockState& s = clockState();
-  const platform::WallTime now = systemTime();
+  const platform::WallTime now = wallTime();
   const std::uint32_t t = toTicks(now.seconds, now.microseconds);
   // Most passes land in the tick already reached and take no lock.
   if (t == static_cast<std::uint32_t>(currentTick())) return;
@@ -73,7 +72,7 @@ void updateClock() {
 void timerThread() {
   ThrControl self;
   self.threadId = platform::currentThreadId();
-  if (!ThrControl::setCurrent(&self)) fatal();
+  ThrControl::setCurrent(&self);
   {
     platform::MillisecondTimer timer;
     updateClock();

@@ -16,7 +16,7 @@ bool registerClockCallback(ClockCallback callback, void* arg);
 bool clearClockCallback(void* arg);
 bool clockCallbackRegistered();
 
-// Advances currentTick to the system time and, if it moved, calls the
+// Advances currentTick to the wall time and, if it moved, calls the
 // callback once, however many ticks the update skipped. The tick never
 // moves backwards: a clock set back is absorbed until it has caught up.
 void updateClock();

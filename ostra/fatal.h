@@ -1,11 +1,12 @@
 #pragma once
 
-#include <cstdlib>
+#include "platform/fatal.h"
 
 namespace Ostra {
 
-// Ends the process on a broken invariant of the runtime. No input data can
-// lead here, so there is nothing to recover and nothing to report.
-[[noreturn]] inline void fatal() noexcept { std::abort(); }
+// Ends the process on a broken invariant of the runtime, after one line on
+// standard error naming what broke. No input data can lead here, so there
+// is nothing to recover.
+[[noreturn]] inline void fatal(const char* what) noexcept { platform::fatalError(what); }
 
 }  // namespace Ostra

@@ -5,7 +5,7 @@
 namespace Ostra {
 
 Task::~Task() {
-  if (state != Idle) fatal();
+  if (state != Idle) fatal("Task::~Task: a dispatcher still holds the task");
 }
 
 }  // namespace Ostra

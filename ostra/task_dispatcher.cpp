@@ -46,10 +46,15 @@ TaskDispatcher::~TaskDispatcher() {
     group_.join();
   }
   // Tasks still filed must not keep links into lists that are going away.
+  releasePending([](Task*) {});
+}
+
+void TaskDispatcher::takePending(TaskList& out) {
   LockGuard guard(lock_);
-  while (Task* t = ready_.pop_front()) t->state = Task::Idle;
+  while (Task* t = ready_.pop_front()) out.push_back(t);
   readyCount_ = 0;
-  wheel_.drain([](Task* t) { t->state = Task::Idle; });
+  wheel_.drain([&out](Task* t) { out.push_back(t); });
+  for (Task* t = out.front(); t; t = out.next(t)) t->state = Task::Idle;
 }
 
 void TaskDispatcher::makeReady(Task* task) noexcept {
@@ -91,12 +96,12 @@ void TaskDispatcher::post(Task* task) {
     case Task::Reposted:
       break;
     default:
-      fatal();
+      fatal("TaskDispatcher::post: task in an impossible state");
   }
 }
 
 void TaskDispatcher::settle(TaskContext& context, Task* task) {
-  if (context.dispatcher != this) fatal();
+  if (context.dispatcher != this) fatal("TaskDispatcher::settle: the task runs on another dispatcher");
   {
     LockGuard guard(lock_);
     switch (task->state) {
@@ -108,7 +113,7 @@ void TaskDispatcher::settle(TaskContext& context, Task* task) {
         makeReadyAndWake(task);
         break;
       default:
-        fatal();
+        fatal("TaskDispatcher::settle: the task is not running");
     }
   }
   context.disposition = TaskContext::Settled;
@@ -126,7 +131,7 @@ void TaskDispatcher::afterRun(const TaskContext& context, Task* task) {
       applyDisposition(task, context.disposition, false);
       return;
     default:
-      fatal();
+      fatal("TaskDispatcher: a task that ran is in an impossible state");
   }
 }
 
@@ -148,7 +153,7 @@ void TaskDispatcher::applyDisposition(Task* task, std::int32_t disposition, bool
       }
       break;
     default:
-      fatal();
+      fatal("TaskDispatcher: a task asked for an unknown disposition");
   }
 }
 
@@ -162,7 +167,7 @@ void TaskDispatcher::waitOnPort() {
   lock_.leave();
   const std::uintptr_t key = r.port.wait();
   r.waiting.fetch_sub(1, std::memory_order_acq_rel);
-  if (key != kWakeKey) fatal();
+  if (key != kWakeKey) fatal("TaskDispatcher: a wake-up packet with a foreign key");
   lock_.enter();
   self->activity.store(nullptr, std::memory_order_relaxed);
   self->waitingOn.store(nullptr, std::memory_order_relaxed);
@@ -190,7 +195,7 @@ void TaskDispatcher::workerLoop(const std::atomic<std::int32_t>* state) {
         lock_.enter();
         continue;
       default:
-        fatal();
+        fatal("TaskDispatcher: the worker group is in an impossible state");
     }
     Task* task = ready_.pop_front();
     --readyCount_;
@@ -217,29 +222,33 @@ void TaskDispatcher::onTick(void* arg) {
   if (!d->ready_.empty()) d->wakeOne();
 }
 
-void TaskDispatcher::start() {
+bool TaskDispatcher::start() {
   // Started once; and the clock serves one dispatcher at a time.
-  if (started_ || !registerClockCallback(&onTick, this)) fatal();
+  if (started_) fatal("TaskDispatcher::start: started twice");
+  // All the memory comes first, so that a shortage leaves nothing to undo.
+  if (!group_.reserveRecords(1)) return false;
+  if (!registerClockCallback(&onTick, this)) fatal("TaskDispatcher::start: the clock serves another dispatcher");
   started_ = true;
   clockThread_ = startClockThread();
   runtime().current.store(this, std::memory_order_release);
   // Without this thread the caller of wait still works through the list alone.
-  group_.startThread(xtd::ref_ptr<Thread::ThrBody>(new WorkThread(this)));
+  group_.startThread(xtd::ref_ptr<Thread::ThrBody>(&startedBody_));
+  return true;
 }
 
 void TaskDispatcher::wait() {
-  group_.runHere(xtd::ref_ptr<Thread::ThrBody>(new WorkThread(this)));
+  group_.runHere(xtd::ref_ptr<Thread::ThrBody>(&hostedBody_));
   group_.join();
 }
 
 void TaskDispatcher::stop() {
   {
     LockGuard guard(lock_);
-    group_.suspend(true);
+    group_.requestSuspend();
     // Workers blocked on the port must come and see the new state.
     wakeAll();
   }
-  group_.suspend(false);
+  group_.suspendAndWait();
   {
     LockGuard guard(lock_);
     group_.stop();

@@ -35,16 +35,31 @@ class TaskDispatcher {
   // sets it to Settled. After settling, the task may be picked up by
   // another worker (or, if Done, destroyed) before run returns.
   void settle(TaskContext& context, Task* task);
-  // Registers the clock callback, starts the clock thread and one worker thread.
-  void start();
+  // Registers the clock callback, starts the clock thread and one worker
+  // thread. False, with nothing registered or started, when there was no
+  // memory for the worker: the tasks stay filed, for wait or releasePending.
+  // A thread the system does not start is done without: no clock means
+  // time does not advance, no worker means the caller of wait works alone.
+  [[nodiscard]] bool start();
   // Works as a member of the worker group on the calling thread, then
-  // returns once every worker has ended. Without start, the calling thread
-  // is the only worker and time does not advance for RunAtDue tasks.
+  // returns once every worker has ended. Needs no memory. Without start,
+  // the calling thread is the only worker and time does not advance for
+  // RunAtDue tasks.
   void wait();
   // Suspends every worker until each has acknowledged, then lets them drain
   // the ready list and end. Returns once the other workers have
   // acknowledged; the caller must hold nothing a running task still needs.
   void stop();
+
+  // Hands every task still filed (ready or timed) to `release`, Idle and
+  // unlinked, outside the lock; for a dispatcher no worker runs in, such as
+  // one whose start failed, so that its tasks go without being run.
+  template <class Fn>
+  void releasePending(Fn release) {
+    TaskList pending;
+    takePending(pending);
+    while (Task* task = pending.pop_front()) release(task);
+  }
 
   // The clock callback (argument: the dispatcher): moves expired tasks to
   // the ready list.
@@ -60,11 +75,15 @@ class TaskDispatcher {
    public:
     explicit WorkThread(TaskDispatcher* owner) noexcept : dispatcher(owner) {}
     void run() override;
+    // A member of its dispatcher, so that start and wait need no memory for
+    // it: the last reference going frees nothing.
+    void destroy() noexcept override {}
 
     TaskDispatcher* dispatcher;
   };
 
  private:
+  void takePending(TaskList& out);
   void workerLoop(const std::atomic<std::int32_t>* state);
   void waitOnPort();
   void afterRun(const TaskContext& context, Task* task);
@@ -78,6 +97,10 @@ class TaskDispatcher {
   TaskList ready_;
   std::uint32_t readyCount_ = 0;
   TimerWheel wheel_;
+  // The bodies outlive the group: destroying it waits for the threads that
+  // still drop their references.
+  WorkThread startedBody_{this};
+  WorkThread hostedBody_{this};
   ThrGroup group_;
   platform::ThreadId clockThread_ = 0;
   bool started_ = false;

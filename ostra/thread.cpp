@@ -9,25 +9,19 @@ namespace Ostra {
 
 namespace {
 
-platform::ThreadSlot newSlot() {
-  platform::ThreadSlot slot = 0;
-  if (!platform::allocThreadSlot(slot)) fatal();
-  return slot;
-}
-
 // Process-wide thread state, built in this order: the main thread's record,
 // the thread-local slot, the default group, then the main thread's
 // registration. It is never destroyed, so a thread still running at process
 // exit cannot find it gone.
 struct ThreadRuntime {
   ThrControl mainRecord;
-  platform::ThreadSlot slot = newSlot();
+  platform::ThreadSlot slot = platform::allocThreadSlot();
   ThrGroup defaultGroup;
 
   ThreadRuntime() {
     mainRecord.threadId = platform::currentThreadId();
     mainRecord.group = &defaultGroup;
-    if (!platform::setThreadSlotValue(slot, &mainRecord)) fatal();
+    platform::setThreadSlotValue(slot, &mainRecord);
   }
 };
 
@@ -69,18 +63,19 @@ ThrControl* ThrControl::current() {
   auto* adopted = new (storage) ThrControl;
   adopted->threadId = platform::currentThreadId();
   adopted->group = &r.defaultGroup;
-  if (!platform::setThreadSlotValue(r.slot, adopted)) fatal();
+  platform::setThreadSlotValue(r.slot, adopted);
   return adopted;
 }
 
-bool ThrControl::setCurrent(ThrControl* record) { return platform::setThreadSlotValue(runtime().slot, record); }
+void ThrControl::setCurrent(ThrControl* record) { platform::setThreadSlotValue(runtime().slot, record); }
 
 ThrGroup::ThrGroup() = default;
 
 ThrGroup::~ThrGroup() {
   LockGuard guard(lock_);
+  while (ThrControl* record = spare_.pop_front()) delete record;
   reapLocked();
-  if (live_ != 0) fatal();
+  if (live_ != 0) fatal("ThrGroup::~ThrGroup: members are still running");
 }
 
 ThrGroup& ThrGroup::defaultGroup() { return runtime().defaultGroup; }
@@ -91,8 +86,26 @@ void ThrGroup::forEachMemberBody(Fn fn) {
     if (r->body) fn(r->body.get());
 }
 
+bool ThrGroup::reserveRecords(std::int32_t count) {
+  LockGuard guard(lock_);
+  std::int32_t spare = 0;
+  for (ThrControl* r = spare_.front(); r; r = spare_.next(r)) ++spare;
+  for (; spare < count; ++spare) {
+    auto* record = new (std::nothrow) ThrControl;
+    if (!record) return false;
+    spare_.push_back(record);
+  }
+  return true;
+}
+
 bool ThrGroup::startThread(xtd::ref_ptr<Thread::ThrBody> body, platform::ThreadId* threadId) {
-  auto* record = new ThrControl;
+  ThrControl* record;
+  {
+    LockGuard guard(lock_);
+    record = spare_.pop_front();
+  }
+  if (!record) record = new (std::nothrow) ThrControl;
+  if (!record) return false;
   record->body = body;
   record->group = this;
   {
@@ -114,7 +127,7 @@ bool ThrGroup::startThread(xtd::ref_ptr<Thread::ThrBody> body, platform::ThreadI
 void ThrGroup::threadRoutine(void* arg) {
   auto* record = static_cast<ThrControl*>(arg);
   record->threadId = platform::currentThreadId();
-  if (!ThrControl::setCurrent(record)) fatal();
+  ThrControl::setCurrent(record);
   ThrGroup* group = record->group;
   Thread::ThrBody* body = record->body.get();
   body->groupState = &group->state_;
@@ -144,7 +157,7 @@ void ThrGroup::memberExit(ThrControl* record) {
 void ThrGroup::runHere(xtd::ref_ptr<Thread::ThrBody> body) {
   ThrControl* self = ThrControl::current();
   // A record sits in one member list at a time.
-  if (self->is_linked()) fatal();
+  if (self->is_linked()) fatal("ThrGroup::runHere: the thread is a member of a group already");
   body->groupState = &state_;
   xtd::ref_ptr<Thread::ThrBody> savedBody;
   ThrGroup* const savedGroup = self->group;
@@ -171,21 +184,30 @@ void ThrGroup::runHere(xtd::ref_ptr<Thread::ThrBody> body) {
   body->run();
 }
 
-void ThrGroup::suspend(bool noWait) {
-  ThrControl* self = ThrControl::current();
-  LockGuard guard(lock_);
-  const bool member = self->group == this;
+// Lock held. False when the group is stopping.
+bool ThrGroup::requestSuspendLocked() {
   switch (state_.load(std::memory_order_relaxed)) {
     case Active:
       state_.store(Suspended, std::memory_order_relaxed);
       forEachMemberBody([](Thread::ThrBody* b) { b->onSuspend(); });
-      break;
+      return true;
     case Stopping:
-      return;
+      return false;
     default:
-      break;
+      return true;
   }
-  if (noWait) return;
+}
+
+void ThrGroup::requestSuspend() {
+  LockGuard guard(lock_);
+  requestSuspendLocked();
+}
+
+void ThrGroup::suspendAndWait() {
+  ThrControl* self = ThrControl::current();
+  LockGuard guard(lock_);
+  const bool member = self->group == this;
+  if (!requestSuspendLocked()) return;
   if (member) ++acks_;
   // A stop ends the suspension early: nobody acknowledges it any more.
   while (state_.load(std::memory_order_relaxed) == Suspended && acks_ < live_) {
@@ -228,7 +250,7 @@ void ThrGroup::join() {
   ThrControl* self = ThrControl::current();
   LockGuard guard(lock_);
   // A member would wait for itself.
-  if (self->group == this && self->is_linked()) fatal();
+  if (self->group == this && self->is_linked()) fatal("ThrGroup::join: a member would wait for itself");
   for (;;) {
     reapLocked();
     if (members_.empty()) return;

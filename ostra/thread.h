@@ -25,8 +25,8 @@ class ThrBody : public xtd::IvRefCount_T<xtd::atomic_ref_count> {
   virtual void run() = 0;
   // A hook that nudges the thread out of a wait of its own; nothing by default.
   virtual void wake() {}
-  // Called by the group's stop and suspend for every member, with the group
-  // lock held: an override must not take that lock.
+  // Called by the group's stop and suspend requests for every member, with
+  // the group lock held: an override must not take that lock.
   virtual void onStop() { wake(); }
   virtual void onSuspend() { wake(); }
 
@@ -48,8 +48,8 @@ class ThrControl : public xtd::ivlink<ThrControl, 0> {
   // The calling thread's record. A thread the runtime did not start gets
   // one of its own, in the default group, on its first call.
   static ThrControl* current();
-  // Makes `record` the calling thread's record; false if the slot refused.
-  static bool setCurrent(ThrControl* record);
+  // Makes `record` the calling thread's record.
+  static void setCurrent(ThrControl* record);
 
   std::atomic<const char*> waitingOn{nullptr};
   std::atomic<const char*> activity{nullptr};
@@ -76,15 +76,24 @@ class ThrGroup {
   // group) lives outside runHere; no thread is ever started in it.
   static ThrGroup& defaultGroup();
 
-  // Starts a thread that runs `body` as a member. False if no thread could
-  // be started; the member then counts as one that ended at once.
+  // Starts a thread that runs `body` as a member, on a record reserved
+  // earlier or made now. False if there was no memory for the record
+  // (nothing changes) or no thread could be started (the member then counts
+  // as one that ended at once).
   bool startThread(xtd::ref_ptr<Thread::ThrBody> body, platform::ThreadId* threadId = nullptr);
+  // Makes the records of the next `count` startThread calls now, so that
+  // those calls need no memory; false when memory ran out (records already
+  // made stay reserved until used or the group goes).
+  bool reserveRecords(std::int32_t count);
   // Runs `body` on the calling thread as a member until its run returns.
   void runHere(xtd::ref_ptr<Thread::ThrBody> body);
-  // Requests suspension (Active becomes Suspended). Unless `noWait`, waits
-  // until every member has acknowledged or ended, or the group stopped; a
-  // calling member counts as acknowledged. Returns at once when Stopping.
-  void suspend(bool noWait);
+  // Requests suspension (Active becomes Suspended) and returns; a stopping
+  // group stays as it is.
+  void requestSuspend();
+  // Requests suspension, then waits until every member has acknowledged or
+  // ended, or the group stopped; a calling member counts as acknowledged.
+  // Returns at once when Stopping.
+  void suspendAndWait();
   // Called by a member that has seen Suspended: counts itself as
   // acknowledged and blocks while the group stays Suspended.
   void acknowledgeSuspend();
@@ -105,6 +114,7 @@ class ThrGroup {
  private:
   static void threadRoutine(void* record);
   void memberExit(ThrControl* record);
+  bool requestSuspendLocked();
   void reapLocked();
   template <class Fn>
   void forEachMemberBody(Fn fn);
@@ -118,6 +128,7 @@ class ThrGroup {
   xtd::ivlist<ThrControl, 0> members_;
   std::int32_t finishedCount_ = 0;
   xtd::ivlist<ThrControl, 0> finished_;
+  xtd::ivlist<ThrControl, 0> spare_;
 };
 
 }  // namespace Ostra

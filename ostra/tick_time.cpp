@@ -20,7 +20,7 @@ struct ClockOrigin {
 
 }  // namespace
 
-platform::WallTime systemTime() { return g_timeSource.load(std::memory_order_relaxed)(); }
+platform::WallTime wallTime() { return g_timeSource.load(std::memory_order_relaxed)(); }
 
 void setTimeSourceForTesting(TimeSource source) {
   g_timeSource.store(source ? source : &platform::systemTime, std::memory_order_relaxed);
@@ -28,7 +28,7 @@ void setTimeSourceForTesting(TimeSource source) {
 
 void initClock() {
   if (g_initialised.load(std::memory_order_acquire)) return;
-  const platform::WallTime now = systemTime();
+  const platform::WallTime now = wallTime();
   g_tickOffset.store(0u - rawTicks(now.seconds, now.microseconds), std::memory_order_relaxed);
   g_initialised.store(true, std::memory_order_release);
 }

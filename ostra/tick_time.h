@@ -32,9 +32,10 @@ bool isUnset(Tick value);
 // Signed distance a - b in ticks.
 inline std::int32_t tickDiff(std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(a - b); }
 
-// The wall-clock source of the tick; tests replace it to control time.
+// The wall-clock time the tick follows: the system's, unless a test has
+// put a source of its own in place to control time.
 using TimeSource = platform::WallTime (*)();
-platform::WallTime systemTime();
+platform::WallTime wallTime();
 void setTimeSourceForTesting(TimeSource source);  // null restores the system clock
 
 }  // namespace Ostra

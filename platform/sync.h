@@ -6,8 +6,8 @@
 namespace platform {
 
 // Synchronisation objects. None of them can be copied or moved; creating
-// one that the system refuses ends the process, since nothing above could
-// go on without it.
+// one that the system refuses ends the process through fatalSystemError,
+// since nothing above could go on without it.
 
 // A non-recursive mutual-exclusion lock.
 class Mutex {
@@ -58,6 +58,8 @@ class AutoResetEvent {
 
 // A wake-up queue: every posted packet carries only a key, packets posted
 // while nobody waits stay queued, and each packet wakes exactly one waiter.
+// Posting allocates nothing of the process's heap, so it may be done under
+// any lock; the POSIX queue holds up to 16 runs of different keys at once.
 class WakePort {
  public:
   WakePort();

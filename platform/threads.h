@@ -28,11 +28,17 @@ using ThreadStarter = ThreadId (*)(ThreadRoutine routine, void* arg);
 void setThreadStarterForTesting(ThreadStarter starter);
 ThreadId startNativeThread(ThreadRoutine routine, void* arg);
 
-// One pointer per thread, null on every thread until set there.
+// One pointer per thread, null on every thread until set there. Nothing
+// can go on without its slot: when the system refuses one, or memory for a
+// thread's first value, the process ends through fatalSystemError.
 using ThreadSlot = std::uintptr_t;
-bool allocThreadSlot(ThreadSlot& slot);
+ThreadSlot allocThreadSlot();
 void* threadSlotValue(ThreadSlot slot);
-bool setThreadSlotValue(ThreadSlot slot, void* value);
+void setThreadSlotValue(ThreadSlot slot, void* value);
+
+// Test seam: while set, allocThreadSlot meets the refusal the system gives
+// when it is out of memory.
+void refuseThreadSlotsForTesting(bool refuse);
 
 // A one-shot wait of about one millisecond, re-armed for each wait.
 class MillisecondTimer {

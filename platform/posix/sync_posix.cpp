@@ -1,12 +1,13 @@
 #include <pthread.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
 #include <mutex>
 #include <new>
 
+#include "platform/fatal.h"
 #include "platform/sync.h"
 
 namespace platform {
@@ -27,17 +28,34 @@ struct EventImpl {
   bool signalled = false;
 };
 
+// Queued packets are kept as runs of one key, oldest first, in a fixed
+// ring: packets of one key cannot be told apart, and posting must not
+// allocate, since the dispatcher posts with its own lock held.
 struct PortImpl {
+  struct Run {
+    std::uintptr_t key;
+    std::uint64_t count;
+  };
+  static constexpr std::uint32_t kRuns = 16;
+
   std::mutex lock;
   std::condition_variable cv;
-  std::deque<std::uintptr_t> packets;
+  Run runs[kRuns];
+  std::uint32_t first = 0;
+  std::uint32_t used = 0;
 };
 
 template <class T>
 T* create() {
-  T* impl = new (std::nothrow) T;
-  if (!impl) std::abort();
-  return impl;
+  void* block = std::malloc(sizeof(T));
+  if (!block) fatalSystemError("malloc", ENOMEM);
+  return new (block) T;
+}
+
+template <class T>
+void destroy(void* impl) {
+  static_cast<T*>(impl)->~T();
+  std::free(impl);
 }
 
 }  // namespace
@@ -45,14 +63,15 @@ T* create() {
 static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
 
 Mutex::Mutex() {
-  if (::pthread_mutex_init(native(storage_), nullptr) != 0) std::abort();
+  if (const int error = ::pthread_mutex_init(native(storage_), nullptr))
+    fatalSystemError("pthread_mutex_init", static_cast<std::uint32_t>(error));
 }
 Mutex::~Mutex() { ::pthread_mutex_destroy(native(storage_)); }
 void Mutex::lock() { ::pthread_mutex_lock(native(storage_)); }
 void Mutex::unlock() { ::pthread_mutex_unlock(native(storage_)); }
 
 Semaphore::Semaphore() : impl_(create<SemaphoreImpl>()) {}
-Semaphore::~Semaphore() { delete static_cast<SemaphoreImpl*>(impl_); }
+Semaphore::~Semaphore() { destroy<SemaphoreImpl>(impl_); }
 
 void Semaphore::release(std::int32_t count) {
   if (count <= 0) return;
@@ -75,7 +94,7 @@ void Semaphore::wait() {
 }
 
 AutoResetEvent::AutoResetEvent() : impl_(create<EventImpl>()) {}
-AutoResetEvent::~AutoResetEvent() { delete static_cast<EventImpl*>(impl_); }
+AutoResetEvent::~AutoResetEvent() { destroy<EventImpl>(impl_); }
 
 void AutoResetEvent::set() {
   auto* e = static_cast<EventImpl*>(impl_);
@@ -94,13 +113,20 @@ void AutoResetEvent::wait() {
 }
 
 WakePort::WakePort() : impl_(create<PortImpl>()) {}
-WakePort::~WakePort() { delete static_cast<PortImpl*>(impl_); }
+WakePort::~WakePort() { destroy<PortImpl>(impl_); }
 
 void WakePort::post(std::uintptr_t key) {
   auto* p = static_cast<PortImpl*>(impl_);
   {
     std::lock_guard<std::mutex> guard(p->lock);
-    p->packets.push_back(key);
+    PortImpl::Run* last = p->used == 0 ? nullptr : &p->runs[(p->first + p->used - 1) % PortImpl::kRuns];
+    if (last && last->key == key) {
+      ++last->count;
+    } else {
+      if (p->used == PortImpl::kRuns) fatalError("WakePort::post: too many runs of different keys queued");
+      p->runs[(p->first + p->used) % PortImpl::kRuns] = PortImpl::Run{key, 1};
+      ++p->used;
+    }
   }
   p->cv.notify_one();
 }
@@ -108,9 +134,13 @@ void WakePort::post(std::uintptr_t key) {
 std::uintptr_t WakePort::wait() {
   auto* p = static_cast<PortImpl*>(impl_);
   std::unique_lock<std::mutex> guard(p->lock);
-  p->cv.wait(guard, [p] { return !p->packets.empty(); });
-  const std::uintptr_t key = p->packets.front();
-  p->packets.pop_front();
+  p->cv.wait(guard, [p] { return p->used > 0; });
+  PortImpl::Run& oldest = p->runs[p->first];
+  const std::uintptr_t key = oldest.key;
+  if (--oldest.count == 0) {
+    p->first = (p->first + 1) % PortImpl::kRuns;
+    --p->used;
+  }
   return key;
 }
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/fatal.h"
 #include "platform/threads.h"
 
 namespace platform {
@@ -17,6 +18,7 @@ namespace {
 // POSIX has no small integer thread ids, so the layer numbers threads itself.
 std::atomic<ThreadId> g_nextId{1};
 thread_local ThreadId t_id = 0;
+std::atomic<bool> g_refuseSlots{false};
 
 ThreadId newId() {
   ThreadId id;
@@ -32,13 +34,15 @@ struct Started {
 };
 
 // Threads started here and not yet waited for. Never destroyed, so that a
-// thread still ending at process exit finds it.
+// thread still ending at process exit finds it; kept in static storage, so
+// that a first thread start short of memory fails as a start, not a throw.
 struct Registry {
   std::mutex lock;
   std::vector<Started> threads;
 };
 Registry& registry() {
-  static Registry* r = new Registry;
+  alignas(Registry) static unsigned char storage[sizeof(Registry)];
+  static Registry* r = new (storage) Registry;
   return *r;
 }
 
@@ -100,18 +104,21 @@ ThreadId currentThreadId() {
   return t_id;
 }
 
-bool allocThreadSlot(ThreadSlot& slot) {
-  pthread_key_t key;
-  if (::pthread_key_create(&key, nullptr) != 0) return false;
-  slot = static_cast<ThreadSlot>(key);
-  return true;
+ThreadSlot allocThreadSlot() {
+  pthread_key_t key{};
+  const int error = g_refuseSlots.load(std::memory_order_relaxed) ? ENOMEM : ::pthread_key_create(&key, nullptr);
+  if (error != 0) fatalSystemError("pthread_key_create", static_cast<std::uint32_t>(error));
+  return static_cast<ThreadSlot>(key);
 }
 
 void* threadSlotValue(ThreadSlot slot) { return ::pthread_getspecific(static_cast<pthread_key_t>(slot)); }
 
-bool setThreadSlotValue(ThreadSlot slot, void* value) {
-  return ::pthread_setspecific(static_cast<pthread_key_t>(slot), value) == 0;
+void setThreadSlotValue(ThreadSlot slot, void* value) {
+  if (const int error = ::pthread_setspecific(static_cast<pthread_key_t>(slot), value))
+    fatalSystemError("pthread_setspecific", static_cast<std::uint32_t>(error));
 }
+
+void refuseThreadSlotsForTesting(bool refuse) { g_refuseSlots.store(refuse, std::memory_order_relaxed); }
 
 MillisecondTimer::MillisecondTimer() = default;
 MillisecondTimer::~MillisecondTimer() = default;

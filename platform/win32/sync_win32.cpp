@@ -1,5 +1,4 @@
-#include <cstdlib>
-
+#include "platform/fatal.h"
 #include "platform/sync.h"
 #include "platform/win32/windows_min.h"
 
@@ -9,8 +8,8 @@ namespace {
 
 CRITICAL_SECTION* native(unsigned char* storage) { return reinterpret_cast<CRITICAL_SECTION*>(storage); }
 
-HANDLE checked(HANDLE h) {
-  if (!h) std::abort();
+HANDLE checked(HANDLE h, const char* call) {
+  if (!h) fatalSystemError(call, ::GetLastError());
   return h;
 }
 
@@ -23,23 +22,31 @@ Mutex::~Mutex() { ::DeleteCriticalSection(native(storage_)); }
 void Mutex::lock() { ::EnterCriticalSection(native(storage_)); }
 void Mutex::unlock() { ::LeaveCriticalSection(native(storage_)); }
 
-Semaphore::Semaphore() : impl_(checked(::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr))) {}
+Semaphore::Semaphore() : impl_(checked(::CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr), "CreateSemaphoreW")) {}
 Semaphore::~Semaphore() { ::CloseHandle(static_cast<HANDLE>(impl_)); }
 void Semaphore::release(std::int32_t count) {
-  if (count > 0) ::ReleaseSemaphore(static_cast<HANDLE>(impl_), count, nullptr);
+  if (count > 0 && !::ReleaseSemaphore(static_cast<HANDLE>(impl_), count, nullptr))
+    fatalSystemError("ReleaseSemaphore", ::GetLastError());
 }
 void Semaphore::wait() { ::WaitForSingleObject(static_cast<HANDLE>(impl_), INFINITE); }
 
-AutoResetEvent::AutoResetEvent() : impl_(checked(::CreateEventW(nullptr, FALSE, FALSE, nullptr))) {}
+AutoResetEvent::AutoResetEvent() : impl_(checked(::CreateEventW(nullptr, FALSE, FALSE, nullptr), "CreateEventW")) {}
 AutoResetEvent::~AutoResetEvent() { ::CloseHandle(static_cast<HANDLE>(impl_)); }
-void AutoResetEvent::set() { ::SetEvent(static_cast<HANDLE>(impl_)); }
+void AutoResetEvent::set() {
+  if (!::SetEvent(static_cast<HANDLE>(impl_))) fatalSystemError("SetEvent", ::GetLastError());
+}
 void AutoResetEvent::wait() { ::WaitForSingleObject(static_cast<HANDLE>(impl_), INFINITE); }
 
 // A completion port with no file attached serves as the wake-up queue.
-WakePort::WakePort() : impl_(checked(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0))) {}
+WakePort::WakePort()
+    : impl_(checked(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0), "CreateIoCompletionPort")) {}
 WakePort::~WakePort() { ::CloseHandle(static_cast<HANDLE>(impl_)); }
 
-void WakePort::post(std::uintptr_t key) { ::PostQueuedCompletionStatus(static_cast<HANDLE>(impl_), 0, key, nullptr); }
+void WakePort::post(std::uintptr_t key) {
+  // A lost packet could leave a worker blocked for good: better a clear end.
+  if (!::PostQueuedCompletionStatus(static_cast<HANDLE>(impl_), 0, key, nullptr))
+    fatalSystemError("PostQueuedCompletionStatus", ::GetLastError());
+}
 
 std::uintptr_t WakePort::wait() {
   DWORD bytes = 0;

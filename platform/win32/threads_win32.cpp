@@ -1,6 +1,7 @@
 #include <atomic>
 #include <new>
 
+#include "platform/fatal.h"
 #include "platform/threads.h"
 #include "platform/win32/windows_min.h"
 
@@ -19,6 +20,8 @@ struct Started {
 // thread, so a later wait by id cannot reach the wrong one.
 SRWLOCK g_registryLock = SRWLOCK_INIT;
 Started* g_started = nullptr;
+
+std::atomic<bool> g_refuseSlots{false};
 
 struct StartBlock {
   ThreadRoutine routine;
@@ -89,16 +92,20 @@ void waitForThread(ThreadId id) {
 
 ThreadId currentThreadId() { return ::GetCurrentThreadId(); }
 
-bool allocThreadSlot(ThreadSlot& slot) {
+ThreadSlot allocThreadSlot() {
+  if (g_refuseSlots.load(std::memory_order_relaxed)) fatalSystemError("TlsAlloc", ERROR_NOT_ENOUGH_MEMORY);
   const DWORD index = ::TlsAlloc();
-  if (index == TLS_OUT_OF_INDEXES) return false;
-  slot = index;
-  return true;
+  if (index == TLS_OUT_OF_INDEXES) fatalSystemError("TlsAlloc", ::GetLastError());
+  return index;
 }
 
 void* threadSlotValue(ThreadSlot slot) { return ::TlsGetValue(static_cast<DWORD>(slot)); }
 
-bool setThreadSlotValue(ThreadSlot slot, void* value) { return ::TlsSetValue(static_cast<DWORD>(slot), value) != 0; }
+void setThreadSlotValue(ThreadSlot slot, void* value) {
+  if (!::TlsSetValue(static_cast<DWORD>(slot), value)) fatalSystemError("TlsSetValue", ::GetLastError());
+}
+
+void refuseThreadSlotsForTesting(bool refuse) { g_refuseSlots.store(refuse, std::memory_order_relaxed); }
 
 MillisecondTimer::MillisecondTimer() : timer_(::CreateWaitableTimerW(nullptr, TRUE, nullptr)) {}
 

@@ -124,7 +124,7 @@ TEST(TaskDispatcherStressTest, ThousandsOfTasksOnTwoWorkersEachRunAsOftenAsAsked
   }
   TaskDispatcher d;
   for (StressTask* t : roots) d.post(t);
-  d.start();
+  ASSERT_TRUE(d.start());
   d.wait();
   EXPECT_EQ(ledger.stops.load(), 1);
   EXPECT_EQ(ledger.finished.load(), ledger.total);

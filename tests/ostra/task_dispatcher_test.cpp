@@ -1,5 +1,6 @@
 #include "ostra/task_dispatcher.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 
 #include "ostra/clock.h"
 #include "runtime_test_support.h"
+#include "tests/support/alloc_faults.h"
 
 namespace {
 
@@ -231,7 +233,7 @@ TEST(TaskDispatcherTest, RunAtDueInTheFutureRunsOnceTheClockHasPassedIt) {
   });
   d.post(&a);
   d.post(&b);
-  d.start();
+  ASSERT_TRUE(d.start());
   d.wait();
   EXPECT_EQ(a.runs.load(), 2);
   EXPECT_EQ(b.runs.load(), 2);
@@ -261,7 +263,7 @@ TEST(TaskDispatcherTest, SettleThenDeleteLeavesTheWorkerAloneWithTheTask) {
   constexpr int kTasks = 200;
   TaskDispatcher d;
   for (int i = 0; i < kTasks; ++i) d.post(new SelfDeleting(finished, kTasks));
-  d.start();
+  ASSERT_TRUE(d.start());
   d.wait();
   EXPECT_EQ(finished.load(), kTasks);
   EXPECT_EQ(d.readyCount(), 0u);
@@ -278,7 +280,9 @@ TEST(TaskDispatcherTest, TasksStillReadyAtStopAreAllRun) {
       rest.push_back(std::make_unique<FnTask>(nothing()));
       d.post(rest.back().get());
     }
-    if (twoWorkers) d.start();
+    if (twoWorkers) {
+      ASSERT_TRUE(d.start());
+    }
     d.wait();
     for (auto& t : rest) EXPECT_EQ(t->runs.load(), 1) << (twoWorkers ? "two workers" : "one worker");
     EXPECT_EQ(d.readyCount(), 0u);
@@ -292,7 +296,7 @@ TEST(TaskDispatcherTest, ASecondStopDoesNothingAndLaterPostsAreNeverRun) {
     TaskDispatcher d;
     FnTask stop(stopper());
     d.post(&stop);
-    d.start();
+    ASSERT_TRUE(d.start());
     d.wait();
     EXPECT_EQ(d.groupState(), Ostra::ThrGroup::Stopping);
     d.stop();
@@ -319,10 +323,55 @@ TEST(TaskDispatcherTest, AFailedWorkerStartLeavesTheCallerAsTheOnlyWorker) {
     }));
     d.post(tasks.back().get());
   }
-  d.start();
+  ASSERT_TRUE(d.start());
   EXPECT_EQ(g_starts.load(), 2);
   d.wait();
   for (platform::ThreadId id : ranOn) EXPECT_EQ(id, platform::currentThreadId());
+}
+
+TEST(TaskDispatcherTest, AStartShortOfMemoryStartsNothingAndLeavesTheTasksToRelease) {
+  Watchdog dog("start short of memory");
+  StarterSeam seam;
+  TaskDispatcher d;
+  FnTask a(nothing()), b(nothing());
+  d.post(&a);
+  d.post(&b);
+  avdtest::failAllocationAt(1);
+  const bool started = d.start();
+  avdtest::disarmAllocationFailure();
+  EXPECT_TRUE(avdtest::allocationFailureFired());
+  EXPECT_FALSE(started);
+  EXPECT_EQ(g_starts.load(), 0) << "a thread was started before the memory was all there";
+  EXPECT_FALSE(Ostra::clockCallbackRegistered());
+  std::vector<Task*> released;
+  d.releasePending([&](Task* t) { released.push_back(t); });
+  EXPECT_EQ(released, (std::vector<Task*>{&a, &b}));
+  EXPECT_EQ(d.readyCount(), 0u);
+  EXPECT_EQ(a.runs.load() + b.runs.load(), 0);
+  EXPECT_EQ(a.state, Task::Idle);
+  EXPECT_FALSE(b.is_linked());
+  // Nothing was left half done: with memory back, the dispatcher starts.
+  FnTask stop(stopper());
+  d.post(&stop);
+  ASSERT_TRUE(d.start());
+  d.wait();
+  EXPECT_EQ(stop.runs.load(), 1);
+}
+
+TEST(TaskDispatcherTest, OnceStartedARunNeedsNoMemory) {
+  Watchdog dog("run without memory");
+  TaskDispatcher d;
+  std::vector<std::unique_ptr<FnTask>> tasks;
+  for (int i = 0; i < 50; ++i) tasks.push_back(std::make_unique<FnTask>(nothing()));
+  FnTask stop(stopper());
+  for (auto& t : tasks) d.post(t.get());
+  d.post(&stop);
+  ASSERT_TRUE(d.start());
+  avdtest::failAllocationAt(1);
+  d.wait();
+  avdtest::disarmAllocationFailure();
+  EXPECT_FALSE(avdtest::allocationFailureFired());
+  for (auto& t : tasks) EXPECT_EQ(t->runs.load(), 1);
 }
 
 TEST(TaskDispatcherTest, BlockedWorkersShowTheirLabelsAndWakeUpsChainBetweenThem) {
@@ -352,7 +401,7 @@ TEST(TaskDispatcherTest, BlockedWorkersShowTheirLabelsAndWakeUpsChainBetweenThem
     d.post(&y);
   });
   d.post(&first);
-  d.start();
+  ASSERT_TRUE(d.start());
   d.wait();
   poster.join();
   EXPECT_TRUE(labelsSeen);
@@ -372,7 +421,7 @@ TEST(TaskDispatcherTest, TwoTasksCallingStopAtOnceDoNotHang) {
     FnTask x(both), y(both);
     d.post(&x);
     d.post(&y);
-    d.start();
+    ASSERT_TRUE(d.start());
     d.wait();
     EXPECT_EQ(x.runs.load(), 1);
     EXPECT_EQ(y.runs.load(), 1);
@@ -386,7 +435,7 @@ TEST(TaskDispatcherTest, DestroyingAStartedDispatcherWithoutWaitDrainsAndJoinsIt
   {
     TaskDispatcher d;
     for (auto& t : tasks) d.post(t.get());
-    d.start();
+    ASSERT_TRUE(d.start());
   }
   for (auto& t : tasks) EXPECT_EQ(t->runs.load(), 1);
   EXPECT_FALSE(Ostra::clockCallbackRegistered());
@@ -422,13 +471,13 @@ TEST(TaskDispatcherTest, StartRegistersTheClockAndMakesTheDispatcherCurrent) {
     c.dispatcher->stop();
   });
   d.post(&t);
-  d.start();
+  ASSERT_TRUE(d.start());
   EXPECT_EQ(Ostra::currentDispatcher(), &d);
   d.wait();
   EXPECT_TRUE(clockDuringRun);
 }
 
-TEST(TaskDispatcherDeathTest, SettlingTwiceInOneRunAborts) {
+TEST(TaskDispatcherDeathTest, SettlingTwiceInOneRunAbortsWithOneLineSayingWhatBroke) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(
       {
@@ -440,7 +489,7 @@ TEST(TaskDispatcherDeathTest, SettlingTwiceInOneRunAborts) {
         d.post(&t);
         d.wait();
       },
-      "");
+      testing::Eq("avdconv: fatal: TaskDispatcher::settle: the task is not running\n"));
 }
 
 }  // namespace

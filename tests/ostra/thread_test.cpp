@@ -142,7 +142,7 @@ TEST(ThrGroupTest, SuspendByTheOnlyMemberCountsItselfAndReturnsAtOnce) {
   std::int32_t stateAfter = -1;
   std::int32_t acksAfter = -1;
   BodyRef body(new MemberBody([&](MemberBody&) {
-    group.suspend(false);
+    group.suspendAndWait();
     stateAfter = group.state();
     acksAfter = group.acks();
   }));
@@ -154,14 +154,14 @@ TEST(ThrGroupTest, SuspendByTheOnlyMemberCountsItselfAndReturnsAtOnce) {
   EXPECT_EQ(group.state(), ThrGroup::Stopping);
 }
 
-TEST(ThrGroupTest, SuspendOnAStoppingGroupReturnsAtOnceWhateverTheFlag) {
+TEST(ThrGroupTest, SuspendOnAStoppingGroupReturnsAtOnceEitherWay) {
   Watchdog dog("suspend on stopping group", 20s);
   ThrGroup group;
   BodyRef body(new MemberBody(&cooperativeMember));
   ASSERT_TRUE(group.startThread(asBody(body)));
   group.stop();
-  group.suspend(false);
-  group.suspend(true);
+  group.suspendAndWait();
+  group.requestSuspend();
   EXPECT_EQ(group.state(), ThrGroup::Stopping);
   EXPECT_EQ(body->suspends.load(), 0);
   group.join();
@@ -174,7 +174,7 @@ TEST(ThrGroupTest, SuspendWaitsUntilEveryMemberAcknowledgedAndStopReleasesThem) 
   BodyRef b(new MemberBody(&cooperativeMember));
   ASSERT_TRUE(group.startThread(asBody(a)));
   ASSERT_TRUE(group.startThread(asBody(b)));
-  group.suspend(false);
+  group.suspendAndWait();
   // Both members have counted themselves and block until the state changes.
   EXPECT_EQ(group.acks(), 2);
   EXPECT_EQ(group.state(), ThrGroup::Suspended);
@@ -186,7 +186,7 @@ TEST(ThrGroupTest, SuspendWaitsUntilEveryMemberAcknowledgedAndStopReleasesThem) 
     EXPECT_EQ((*body)->suspends.load(), 1);
   }
   // Suspending again changes nothing and calls no hook.
-  group.suspend(false);
+  group.suspendAndWait();
   EXPECT_EQ(a->suspends.load(), 1);
   group.stop();
   group.join();
@@ -205,7 +205,7 @@ TEST(ThrGroupTest, AMemberThatEndsDuringASuspensionWakesTheSuspender) {
   std::atomic<bool> returned{false};
   std::thread t([&] {
     suspender = ThrControl::current();
-    group.suspend(false);
+    group.suspendAndWait();
     returned = true;
   });
   ASSERT_TRUE(eventually([&] {

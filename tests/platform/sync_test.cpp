@@ -5,7 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "tests/support/alloc_faults.h"
 
 namespace {
 
@@ -96,6 +99,19 @@ TEST(SyncTest, WakePortKeepsPacketsPostedWhileNobodyWaits) {
   port.post(7);
   EXPECT_EQ(port.wait(), 0u);
   EXPECT_EQ(port.wait(), 7u);
+}
+
+TEST(SyncTest, WakePortQueuesRunsOfKeysInOrderWithoutAllocating) {
+  // The dispatcher posts with its lock held: a post must not need the heap.
+  const std::vector<std::pair<std::uintptr_t, int>> runs = {{0, 5000}, {7, 1}, {0, 2}, {5, 3}, {7, 1}};
+  platform::WakePort port;
+  avdtest::failAllocationAt(1);
+  for (const auto& [key, count] : runs)
+    for (int i = 0; i < count; ++i) port.post(key);
+  avdtest::disarmAllocationFailure();
+  EXPECT_FALSE(avdtest::allocationFailureFired());
+  for (const auto& [key, count] : runs)
+    for (int i = 0; i < count; ++i) ASSERT_EQ(port.wait(), key) << "packet " << i << " of the run of " << key;
 }
 
 TEST(SyncTest, WakePortPacketWakesExactlyOneWaiter) {

@@ -1,9 +1,11 @@
 #include "platform/threads.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 
 namespace {
@@ -68,6 +70,7 @@ platform::ThreadId countingStarter(platform::ThreadRoutine routine, void* arg) {
 }
 
 TEST(ThreadsTest, StarterSeamCanFailOrDelegateAndBeRestored) {
+  g_delegated = 0;
   Probe probe;
   platform::setThreadStarterForTesting(&failingStarter);
   EXPECT_EQ(platform::startThread(&slowRoutine, &probe), 0u);
@@ -83,11 +86,10 @@ TEST(ThreadsTest, StarterSeamCanFailOrDelegateAndBeRestored) {
 }
 
 TEST(ThreadsTest, ThreadSlotHoldsOneValuePerThread) {
-  platform::ThreadSlot slot = 0;
-  ASSERT_TRUE(platform::allocThreadSlot(slot));
+  const platform::ThreadSlot slot = platform::allocThreadSlot();
   int mine = 0;
   EXPECT_EQ(platform::threadSlotValue(slot), nullptr);
-  ASSERT_TRUE(platform::setThreadSlotValue(slot, &mine));
+  platform::setThreadSlotValue(slot, &mine);
   void* seenElsewhere = &mine;
   int theirs = 0;
   void* theirsAfterSet = nullptr;
@@ -100,6 +102,21 @@ TEST(ThreadsTest, ThreadSlotHoldsOneValuePerThread) {
   EXPECT_EQ(seenElsewhere, nullptr);
   EXPECT_EQ(theirsAfterSet, &theirs);
   EXPECT_EQ(platform::threadSlotValue(slot), &mine);
+}
+
+TEST(ThreadsDeathTest, ARefusedThreadSlotEndsTheProcessWithOneLineNamingTheCallAndTheReason) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Whichever back end: its own call, and the system's text for no memory
+  // (whose wording differs between Windows and Wine).
+  const auto windowsLine = testing::Truly([](const std::string& err) {
+    return err.rfind("avdconv: fatal: TlsAlloc: Not enough memory", 0) == 0 && err.find('\n') == err.size() - 1;
+  });
+  EXPECT_DEATH(
+      {
+        platform::refuseThreadSlotsForTesting(true);
+        platform::allocThreadSlot();
+      },
+      testing::AnyOf(testing::Eq("avdconv: fatal: pthread_key_create: Cannot allocate memory\n"), windowsLine));
 }
 
 TEST(ThreadsTest, MillisecondTimerWaitsAboutOneMillisecondEachTime) {

@@ -12,9 +12,11 @@ namespace {
 
 std::atomic<long> g_countdown{0};
 std::atomic<bool> g_fired{false};
+std::atomic<long> g_allocations{0};
 
 // True when this allocation is the one to fail.
 bool failNow() {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
   long left = g_countdown.load(std::memory_order_relaxed);
   while (left > 0) {
     if (g_countdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
@@ -46,6 +48,8 @@ void failAllocationAt(long n) {
 void disarmAllocationFailure() { g_countdown.store(0); }
 
 bool allocationFailureFired() { return g_fired.load(); }
+
+long allocationCount() { return g_allocations.load(std::memory_order_relaxed); }
 
 }  // namespace avdtest
 

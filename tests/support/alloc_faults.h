@@ -8,5 +8,7 @@ namespace avdtest {
 void failAllocationAt(long n);
 void disarmAllocationFailure();
 bool allocationFailureFired();
+// Heap allocations counted so far (the same ones failAllocationAt counts).
+long allocationCount();
 
 }  // namespace avdtest
