@@ -1,5 +1,5 @@
 #include "platform/program.h"
-#include "platform/utf16_units.h"
+#include "platform/utf8_codec.h"
 #include "platform/win32/windows_min.h"
 
 #include <shellapi.h>
@@ -21,12 +21,9 @@ std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
   if (!wide) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
   for (int i = 0; i < count; ++i) {
+    const auto* first = reinterpret_cast<const char16_t*>(wide[i]);
     std::string bytes;
-    // Unit by unit, as the program's own decoder expects: a lone surrogate
-    // survives the trip.
-    for (const wchar_t* p = wide[i]; *p; ++p) {
-      appendUnitAsUtf8(static_cast<unsigned short>(*p), bytes);
-    }
+    utf8::encode(first, first + ::wcslen(wide[i]), bytes);
     args.push_back(std::move(bytes));
   }
   ::LocalFree(wide);

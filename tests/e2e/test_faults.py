@@ -171,11 +171,16 @@ class HostileTreeTest(unittest.TestCase):
             f.write(self.archive)
         with open(os.path.join(os.fsencode(self.dir), b"bad\xfe.avd"), "wb") as f:
             f.write(self.archive)
+        # A surrogate pair spelled as two three-byte forms.
+        cesu = os.path.join(os.fsencode(self.dir), b"cesu\xed\xa0\xbd\xed\xb8\x80.avd")
+        with open(cesu, "wb") as f:
+            f.write(self.archive)
         self.put("good.avd", self.archive)
         out = self.run_tool()
         self.assertIn(b"finished: 1/1", out)
         self.assertTrue(os.path.exists(os.path.join(bad_dir, b"inside.avd")))
         self.assertTrue(os.path.exists(os.path.join(os.fsencode(self.dir), b"bad\xfe.avd")))
+        self.assertTrue(os.path.exists(cesu))
         self.assertTrue(os.path.exists(os.path.join(self.dir, "good.avi")))
 
     def test_output_name_taken_by_a_directory_keeps_the_archive(self):
@@ -189,10 +194,13 @@ class HostileTreeTest(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.dir, "h.avd")))
 
     def test_non_ascii_names_convert(self):
-        self.put("kämmerlein/überwachung €.avd", self.archive)
+        names = ["kämmerlein/überwachung €", "cam \U0001F3A5", "\U0001F4C1/cam"]
+        for name in names:
+            self.put(name + ".avd", self.archive)
         self.run_tool()
-        self.assertTrue(os.path.exists(os.path.join(self.dir, "kämmerlein", "überwachung €.avi")))
-        self.assertFalse(os.path.exists(os.path.join(self.dir, "kämmerlein", "überwachung €.avd")))
+        for name in names:
+            self.assertTrue(os.path.exists(os.path.join(self.dir, name + ".avi")), name)
+            self.assertFalse(os.path.exists(os.path.join(self.dir, name + ".avd")), name)
 
 
 if __name__ == "__main__":
