@@ -15,6 +15,7 @@ int runFromCommandLine(int argc, char** argv) {
     try {
       path.reserve(bytes.length());
       xtd::utf8_to_wide(bytes.data(), bytes.data() + bytes.length(), path);
+      if (!platform::argumentDecodesExactly(bytes.data(), bytes.length())) throw xtd::utf8_error();
     } catch (const xtd::utf8_error& e) {
       // Stop before scanning: a misread path could name another directory.
       const std::string message =

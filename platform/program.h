@@ -18,6 +18,11 @@ std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity);
 // the ANSI code page reaches the program intact.
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv);
 
+// Whether an argument as argumentsAsUtf8 delivers it names exactly the path
+// it decodes to. On POSIX the bytes are the name itself: lenient decoding
+// could turn bytes that are not UTF-8 into another, valid name.
+bool argumentDecodesExactly(const char* bytes, std::size_t size);
+
 // Console output, written in the order of the calls.
 void writeStdout(const char* data, std::size_t size);
 void writeStderr(const char* data, std::size_t size);

@@ -4,6 +4,7 @@
 
 #include "platform/posix/path_codec.h"
 #include "platform/program.h"
+#include "platform/utf8_codec.h"
 
 namespace platform {
 
@@ -26,6 +27,11 @@ std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity) {
 
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
+}
+
+bool argumentDecodesExactly(const char* bytes, std::size_t size) {
+  std::u16string decoded;
+  return utf8::decodeExactly(bytes, size, decoded);
 }
 
 }  // namespace platform

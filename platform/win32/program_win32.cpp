@@ -30,4 +30,11 @@ std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
   return args;
 }
 
+// Encoded from the wide command line, an argument always decodes back to
+// itself; the check still stops the narrow fallback's code-page bytes.
+bool argumentDecodesExactly(const char* bytes, std::size_t size) {
+  std::u16string decoded;
+  return utf8::decodeExactly(bytes, size, decoded);
+}
+
 }  // namespace platform
