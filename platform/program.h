@@ -1,17 +1,14 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace platform {
 
-// Stores the full path of the running program's file into `buffer` (room
-// for `capacity` units including a terminating zero) and returns the number
-// of units stored before the terminator; 0 when it cannot be determined.
-// A path that does not fit is cut to capacity - 1 units.
-std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity);
+// The full path of the running program's file, read whole; empty when the
+// system cannot report it whole (a cut path would name an ancestor).
+std::u16string programPath();
 
 // The command-line arguments as UTF-8 bytes, the program name first. On
 // Windows they are taken from the wide command line, so that a name outside

@@ -6,13 +6,23 @@
 
 namespace platform {
 
-std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity) {
-  if (capacity == 0) return 0;
-  const DWORD n = ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), capacity);
-  // On truncation the call fills the buffer; keep it terminated either way.
-  const std::uint32_t count = n >= capacity ? capacity - 1 : n;
-  buffer[count] = u'\0';
-  return count;
+std::u16string programPath() {
+  // Past the longest path the system handles, a filled buffer is no answer.
+  constexpr DWORD kLongest = 32768;
+  std::u16string path(MAX_PATH, u'\0');
+  for (;;) {
+    const auto capacity = static_cast<DWORD>(path.size());
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), capacity);
+    if (n == 0) return {};
+    // A cut path fills the buffer (and newer systems say so as well).
+    if (n < capacity && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      path.resize(n);
+      return path;
+    }
+    if (capacity > kLongest) return {};
+    path.resize(path.size() * 2);
+  }
 }
 
 std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {

@@ -47,6 +47,19 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertTrue(out.startswith(avdtool.banner(".\\")))
 
+    def test_program_directory_is_read_whole(self):
+        # Longer than any fixed buffer of 1,024 units, with non-BMP characters.
+        long_dir = self.dir
+        while len(long_dir) <= 1100:
+            long_dir = os.path.join(long_dir, "\U0001F4C1 " + "d" * 60)
+        os.makedirs(long_dir)
+        exe = os.path.join(long_dir, os.path.basename(avdtool.EXE))
+        shutil.copy(avdtool.EXE, exe)
+        shown = avdtool.tool_path(long_dir) + avdtool.separator()
+        status, out, _ = avdtool.run([], exe=exe, cwd="/")
+        self.assertEqual(status, 0)
+        self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+
     def test_non_bmp_directory_argument_is_printed_as_utf8(self):
         target = os.path.join(self.dir, "\U0001F4C1 cams")
         os.makedirs(target)
