@@ -19,9 +19,9 @@ DirectoryListing::~DirectoryListing() {
 
 bool DirectoryListing::open(const char16_t* directory, std::uint32_t length) {
   if (state_->find != INVALID_HANDLE_VALUE) ::FindClose(state_->find);
-  std::wstring pattern(win32::wide(directory), length);
-  pattern += L"*.*";
-  state_->find = ::FindFirstFileW(pattern.c_str(), &state_->data);
+  std::u16string pattern(directory, length);
+  pattern += u"*.*";
+  state_->find = ::FindFirstFileW(win32::wide(pattern.c_str()), &state_->data);
   state_->pending = state_->find != INVALID_HANDLE_VALUE;
   return state_->pending;
 }

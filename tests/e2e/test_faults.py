@@ -202,6 +202,15 @@ class HostileTreeTest(unittest.TestCase):
             self.assertTrue(os.path.exists(os.path.join(self.dir, name + ".avi")), name)
             self.assertFalse(os.path.exists(os.path.join(self.dir, name + ".avd")), name)
 
+    def test_archive_below_a_long_path_converts(self):
+        # Past the 260 units beyond which Windows wants the extended-length form.
+        deep = os.path.join(*["component-%02d-%s" % (i, "x" * 40) for i in range(6)])
+        self.assertGreater(len(avdtool.tool_path(os.path.join(self.dir, deep, "cam.avd"))), 300)
+        self.put(os.path.join(deep, "cam.avd"), self.archive)
+        out = self.run_tool()
+        self.assertIn(b"finished: 1/1", out)
+        self.assertTrue(os.path.exists(os.path.join(self.dir, deep, "cam.avi")))
+        self.assertFalse(os.path.exists(os.path.join(self.dir, deep, "cam.avd")))
 
 if __name__ == "__main__":
     unittest.main()
