@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ int runFromCommandLine(int argc, char** argv) {
     try {
       path.reserve(bytes.length());
       xtd::utf8_to_wide(bytes.data(), bytes.data() + bytes.length(), path);
+      if (!platform::argumentDecodesExactly(bytes.data(), bytes.length())) throw xtd::utf8_error();
     } catch (const xtd::utf8_error& e) {
       // Stop before scanning: a misread path could name another directory.
       const std::string message =
@@ -24,5 +26,13 @@ int runFromCommandLine(int argc, char** argv) {
       return 2;
     }
   }
-  return appMain(path.view());
+  try {
+    return appMain(path.view());
+  } catch (const std::bad_alloc&) {
+    // Out of memory before any conversion began (each conversion handles
+    // its own): no archive has been touched.
+    static constexpr char kNoMemory[] = "avdconv: out of memory\n";
+    platform::writeStderr(kNoMemory, sizeof kNoMemory - 1);
+    return 1;
+  }
 }

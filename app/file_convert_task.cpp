@@ -124,7 +124,7 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
     o.size = reader.sizeAtEnd();
     return o;
   }
-  if (!readWhole) return ConversionOutcome::because(Reason::Changed);
+  if (!readWhole) return ConversionOutcome::because(reader.grewWhileRead() ? Reason::BeingWritten : Reason::Changed);
   switch (reader.removeArchive()) {
     case platform::RemoveResult::Removed:
       return ConversionOutcome::because(Reason::Converted);

@@ -69,6 +69,8 @@ class AvdReader {
   // every byte of the file, as it stands, has been examined: false when
   // someone appended to it while it was read (or the status failed).
   bool readToEnd();
+  // After readToEnd: whether the file had grown beyond what was examined.
+  bool grewWhileRead() const { return endStatus_.size > examined_; }
   // The file's size as readToEnd found it.
   std::uint64_t sizeAtEnd() const { return endStatus_.size; }
   // Removes the archive if its name still means the file as it stood when

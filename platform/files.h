@@ -41,9 +41,18 @@ enum class LockResult : std::uint8_t { Locked, Busy, Failed };
 enum class RemoveResult : std::uint8_t {
   Removed,
   Changed,  // the name no longer means the file as it was described
-  InUse,    // another program has the file open for writing
+  InUse,    // another program is writing the file: it is open for writing, or has grown
   Failed,
 };
+
+// Whether a file now at `now` may be removed as the file `expected`
+// describes: Removed when it is that file unchanged.
+inline RemoveResult removalVerdict(const FileStatus& now, const FileStatus& expected) {
+  if (now == expected) return RemoveResult::Removed;
+  // The same file, only longer: someone is appending to it.
+  if (now.identity == expected.identity && now.size > expected.size) return RemoveResult::InUse;
+  return RemoveResult::Changed;
+}
 
 // The operations of FileApi, named for test file systems that count or
 // fail them.

@@ -12,13 +12,13 @@ class utf8_error : public std::runtime_error {
   utf8_error() : std::runtime_error("utf-8 mbc imcomplete") {}
 };
 
-// Decodes UTF-8 sequences of one to three bytes from [first, last) and
-// appends one UTF-16 unit per sequence to `out`. Units decoded before a
-// faulty sequence stay appended.
+// Decodes the UTF-8 of [first, last) and appends the UTF-16 units to `out`
+// (platform/utf8_codec.h: lenient one- to three-byte forms, four-byte forms
+// as surrogate pairs). Units decoded before a faulty sequence stay appended.
 dwstring& utf8_to_wide(const char* first, const char* last, dwstring& out);
 
-// Encodes every UTF-16 unit of [first, last) by itself (surrogates become
-// three bytes each) and appends the bytes to `out`.
+// Encodes the UTF-16 units of [first, last) and appends the bytes to `out`:
+// a surrogate pair as four bytes, a lone surrogate as three.
 dstring& wide_to_utf8(const char16_t* first, const char16_t* last, dstring& out);
 
 }  // namespace xtd

@@ -177,11 +177,12 @@ class PosixFiles final : public FileApi {
     if (::stat(p.c_str(), &st) != 0) {
       result = errno == ENOENT ? RemoveResult::Changed : RemoveResult::Failed;
       posix::fail();
-    } else if (!(statusFrom(st) == expected)) {
-      result = RemoveResult::Changed;
-    } else if (::unlink(p.c_str()) != 0) {
-      result = RemoveResult::Failed;
-      posix::fail();
+    } else {
+      result = removalVerdict(statusFrom(st), expected);
+      if (result == RemoveResult::Removed && ::unlink(p.c_str()) != 0) {
+        result = RemoveResult::Failed;
+        posix::fail();
+      }
     }
     const SystemError error = lastFileError();
     if (leased == 0) ::fcntl(fd(f), F_SETLEASE, F_UNLCK);

@@ -5,8 +5,8 @@
 
 namespace platform::posix {
 
-// Paths are UTF-16 above this layer and bytes at the system call. Each unit
-// is encoded by itself, as the rest of the program encodes text.
+// Paths are UTF-16 above this layer and bytes at the system call, converted
+// by the program's one codec (platform/utf8_codec.h).
 std::string toNative(const char16_t* path);
 
 // Decodes a name from the system. False (and the name is to be skipped)

@@ -21,10 +21,10 @@ DirectoryListing::~DirectoryListing() {
 
 bool DirectoryListing::open(const char16_t* directory, std::uint32_t length) {
   if (state_->find != INVALID_HANDLE_VALUE) ::FindClose(state_->find);
-  std::wstring pattern(win32::wide(directory), length);
-  pattern += L"*.*";
+  std::u16string pattern(directory, length);
+  pattern += u"*.*";
   state_->error = SystemError{};
-  state_->find = ::FindFirstFileW(pattern.c_str(), &state_->data);
+  state_->find = ::FindFirstFileW(win32::wide(pattern.c_str()), &state_->data);
   state_->pending = state_->find != INVALID_HANDLE_VALUE;
   // An empty listing has no entry, not even "." (a drive's root).
   if (!state_->pending && ::GetLastError() != ERROR_FILE_NOT_FOUND) return win32::fail();

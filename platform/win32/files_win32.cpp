@@ -151,12 +151,12 @@ class Win32Files final : public FileApi {
     RemoveResult result = RemoveResult::Removed;
     if (!statusOf(h, now)) {
       result = RemoveResult::Failed;
-    } else if (!(now == expected)) {
-      result = RemoveResult::Changed;
     } else {
+      result = removalVerdict(now, expected);
       FILE_DISPOSITION_INFO dispose = {};
       dispose.DeleteFile = TRUE;
-      if (!::SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose)) {
+      if (result == RemoveResult::Removed &&
+          !::SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose)) {
         win32::fail();
         result = RemoveResult::Failed;
       }

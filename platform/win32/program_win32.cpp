@@ -1,5 +1,5 @@
 #include "platform/program.h"
-#include "platform/utf16_units.h"
+#include "platform/utf8_codec.h"
 #include "platform/win32/windows_min.h"
 
 #include <fcntl.h>
@@ -8,13 +8,23 @@
 
 namespace platform {
 
-std::uint32_t programPath(char16_t* buffer, std::uint32_t capacity) {
-  if (capacity == 0) return 0;
-  const DWORD n = ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), capacity);
-  // On truncation the call fills the buffer; keep it terminated either way.
-  const std::uint32_t count = n >= capacity ? capacity - 1 : n;
-  buffer[count] = u'\0';
-  return count;
+std::u16string programPath() {
+  // Past the longest path the system handles, a filled buffer is no answer.
+  constexpr DWORD kLongest = 32768;
+  std::u16string path(MAX_PATH, u'\0');
+  for (;;) {
+    const auto capacity = static_cast<DWORD>(path.size());
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), capacity);
+    if (n == 0) return {};
+    // A cut path fills the buffer (and newer systems say so as well).
+    if (n < capacity && ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      path.resize(n);
+      return path;
+    }
+    if (capacity > kLongest) return {};
+    path.resize(path.size() * 2);
+  }
 }
 
 void prepareProcess() {
@@ -49,16 +59,20 @@ std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
   if (!wide) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
   for (int i = 0; i < count; ++i) {
+    const auto* first = reinterpret_cast<const char16_t*>(wide[i]);
     std::string bytes;
-    // Unit by unit, as the program's own decoder expects: a lone surrogate
-    // survives the trip.
-    for (const wchar_t* p = wide[i]; *p; ++p) {
-      appendUnitAsUtf8(static_cast<unsigned short>(*p), bytes);
-    }
+    utf8::encode(first, first + ::wcslen(wide[i]), bytes);
     args.push_back(std::move(bytes));
   }
   ::LocalFree(wide);
   return args;
+}
+
+// Encoded from the wide command line, an argument always decodes back to
+// itself; the check still stops the narrow fallback's code-page bytes.
+bool argumentDecodesExactly(const char* bytes, std::size_t size) {
+  std::u16string decoded;
+  return utf8::decodeExactly(bytes, size, decoded);
 }
 
 }  // namespace platform

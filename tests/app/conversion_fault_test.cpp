@@ -392,28 +392,51 @@ TEST(ConversionOutcomeTest, ArchivesThatCannotBeConvertedNowAreKept) {
   native.close(held);
   EXPECT_FALSE(fs::exists(tmp / "cam.avi"));
 
-  // A recorder appends once the archive has been read to its end.
-  class Appending final : public platform::FileApiWrapper {
+  // Once the archive has been read to its end, a recorder appends to it,
+  // or someone puts another file in its place.
+  class Meddling final : public platform::FileApiWrapper {
    public:
-    explicit Appending(const fs::path& file) : FileApiWrapper(platform::nativeFiles()), file_(file) {}
+    Meddling(const fs::path& file, bool replace)
+        : FileApiWrapper(platform::nativeFiles()), file_(file), replace_(replace) {}
     bool rename(const char16_t* from, const char16_t* to) override {
-      avdtest::appendFile(file_, avdtest::AvdBuilder().frame("late", 9).bytes());
+      const std::string late = avdtest::AvdBuilder().frame("late", 9).bytes();
+      if (replace_) {
+        avdtest::writeFile(file_.string() + ".new", avdtest::readFile(file_) + late);
+        // Windows refuses to replace a file open without delete sharing.
+        std::error_code refused;
+        fs::rename(file_.string() + ".new", file_, refused);
+        replaced = !refused;
+        if (refused) fs::remove(file_.string() + ".new");
+      } else {
+        avdtest::appendFile(file_, late);
+      }
       return FileApiWrapper::rename(from, to);
     }
 
+    bool replaced = false;
+
    private:
     fs::path file_;
-  } appending(archive);
-  {
-    avdtest::ScopedFileApi scoped(appending);
-    o = convertArchive(path.view());
+    bool replace_;
+  };
+  for (bool replace : {false, true}) {
+    avdtest::writeFile(archive, good.bytes());
+    Meddling meddling(archive, replace);
+    {
+      avdtest::ScopedFileApi scoped(meddling);
+      o = convertArchive(path.view());
+    }
+    EXPECT_TRUE(fs::exists(tmp / "cam.avi"));
+    if (replace && !meddling.replaced) {
+      EXPECT_EQ(o.reason, Reason::Converted);
+      continue;
+    }
+    EXPECT_EQ(o.reason, replace ? Reason::Changed : Reason::BeingWritten);
+    EXPECT_EQ(avdtest::readFile(archive).size(), good.bytes().size() + 12 + 4);
+    // The next run converts it whole.
+    EXPECT_EQ(convertArchive(path.view()).reason, Reason::Converted);
+    EXPECT_FALSE(fs::exists(archive));
   }
-  EXPECT_EQ(o.reason, Reason::Changed);
-  EXPECT_TRUE(fs::exists(tmp / "cam.avi"));
-  EXPECT_EQ(avdtest::readFile(archive).size(), good.bytes().size() + 12 + 4);
-  // The next run converts it whole.
-  EXPECT_EQ(convertArchive(path.view()).reason, Reason::Converted);
-  EXPECT_FALSE(fs::exists(archive));
 }
 
 // A read that fails past the first refill is not the end of the archive.

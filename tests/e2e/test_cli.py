@@ -48,14 +48,39 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(status, 0 if avdtool.WINDOWS else 1)
         self.assertTrue(out.startswith(avdtool.banner(".\\")))
 
+    def test_program_directory_is_read_whole(self):
+        # Longer than any fixed buffer of 1,024 units, with non-BMP characters.
+        long_dir = self.dir
+        while len(long_dir) <= 1100:
+            long_dir = os.path.join(long_dir, "\U0001F4C1 " + "d" * 60)
+        os.makedirs(long_dir)
+        exe = os.path.join(long_dir, os.path.basename(avdtool.EXE))
+        shutil.copy(avdtool.EXE, exe)
+        shown = avdtool.tool_path(long_dir) + avdtool.separator()
+        status, out, _ = avdtool.run([], exe=exe, cwd="/")
+        self.assertEqual(status, 0)
+        self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+
+    def test_non_bmp_directory_argument_is_printed_as_utf8(self):
+        target = os.path.join(self.dir, "\U0001F4C1 cams")
+        os.makedirs(target)
+        shown = avdtool.tool_path(target)
+        status, out, _ = avdtool.run([shown])
+        self.assertEqual(status, 0)
+        self.assertIn("\U0001F4C1".encode("utf-8"), out)
+        self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+
     def test_invalid_utf8_argument_stops_before_scanning(self):
         if avdtool.WINDOWS:
             self.skipTest("Windows hands the program UTF-16 arguments")
-        status, out, err = avdtool.run([os.fsencode(self.dir) + b"\xff"])
-        self.assertEqual(status, 2)
-        self.assertEqual(out, b"")
-        self.assertIn(b"not valid UTF-8", err)
-        self.assertEqual(err.count(b"\n"), 1)
+        # Each would otherwise decode to another, valid name.
+        for suffix in (b"\xff", b"\x85A", b"\xc0\x80", b"\xed\xa0\xbd\xed\xb8\x80"):
+            with self.subTest(suffix=suffix):
+                status, out, err = avdtool.run([os.fsencode(self.dir) + suffix])
+                self.assertEqual(status, 2)
+                self.assertEqual(out, b"")
+                self.assertIn(b"not valid UTF-8", err)
+                self.assertEqual(err.count(b"\n"), 1)
 
 
 if __name__ == "__main__":

@@ -171,11 +171,16 @@ class HostileTreeTest(unittest.TestCase):
             f.write(self.archive)
         with open(os.path.join(os.fsencode(self.dir), b"bad\xfe.avd"), "wb") as f:
             f.write(self.archive)
+        # A surrogate pair spelled as two three-byte forms.
+        cesu = os.path.join(os.fsencode(self.dir), b"cesu\xed\xa0\xbd\xed\xb8\x80.avd")
+        with open(cesu, "wb") as f:
+            f.write(self.archive)
         self.put("good.avd", self.archive)
         out = self.run_tool(status=1)
         self.assertIn(b"finished: 1/1", out)
         self.assertTrue(os.path.exists(os.path.join(bad_dir, b"inside.avd")))
         self.assertTrue(os.path.exists(os.path.join(os.fsencode(self.dir), b"bad\xfe.avd")))
+        self.assertTrue(os.path.exists(cesu))
         self.assertTrue(os.path.exists(os.path.join(self.dir, "good.avi")))
 
     def test_output_name_taken_by_a_directory_keeps_the_archive(self):
@@ -189,11 +194,23 @@ class HostileTreeTest(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.dir, "h.avd")))
 
     def test_non_ascii_names_convert(self):
-        self.put("kämmerlein/überwachung €.avd", self.archive)
+        names = ["kämmerlein/überwachung €", "cam \U0001F3A5", "\U0001F4C1/cam"]
+        for name in names:
+            self.put(name + ".avd", self.archive)
         self.run_tool()
-        self.assertTrue(os.path.exists(os.path.join(self.dir, "kämmerlein", "überwachung €.avi")))
-        self.assertFalse(os.path.exists(os.path.join(self.dir, "kämmerlein", "überwachung €.avd")))
+        for name in names:
+            self.assertTrue(os.path.exists(os.path.join(self.dir, name + ".avi")), name)
+            self.assertFalse(os.path.exists(os.path.join(self.dir, name + ".avd")), name)
 
+    def test_archive_below_a_long_path_converts(self):
+        # Past the 260 units beyond which Windows wants the extended-length form.
+        deep = os.path.join(*["component-%02d-%s" % (i, "x" * 40) for i in range(6)])
+        self.assertGreater(len(avdtool.tool_path(os.path.join(self.dir, deep, "cam.avd"))), 300)
+        self.put(os.path.join(deep, "cam.avd"), self.archive)
+        out = self.run_tool()
+        self.assertIn(b"finished: 1/1", out)
+        self.assertTrue(os.path.exists(os.path.join(self.dir, deep, "cam.avi")))
+        self.assertFalse(os.path.exists(os.path.join(self.dir, deep, "cam.avd")))
 
 if __name__ == "__main__":
     unittest.main()

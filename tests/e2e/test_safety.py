@@ -141,11 +141,12 @@ class SafetyTest(unittest.TestCase):
         recorder.start()
         try:
             time.sleep(0.05)
-            status, _, _ = self.run_tool()
+            status, _, err = self.run_tool()
         finally:
             stop.set()
             recorder.join()
         self.assertEqual(status, 0)
+        self.assertIn(b"still being written by another program", err)
         self.assertTrue(os.path.exists(archive), "a file still being written was deleted")
         self.assertEqual(os.path.getsize(archive), len(start) + sum(map(len, written)))
         self.assertNoTemporaryFiles()

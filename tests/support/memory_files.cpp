@@ -223,7 +223,8 @@ platform::RemoveResult MemoryFiles::removeIfUnchanged(const char16_t* path, plat
   if (it == names_.end()) return fail(Kind::NotFound), platform::RemoveResult::Changed;
   const platform::FileStatus now{{1, it->second->serial}, platform::FileKind::Regular, it->second->data.size(),
                                  it->second->version};
-  if (!(now == expected)) return platform::RemoveResult::Changed;
+  const platform::RemoveResult verdict = platform::removalVerdict(now, expected);
+  if (verdict != platform::RemoveResult::Removed) return verdict;
   names_.erase(it);
   removed_.insert(path);
   return platform::RemoveResult::Removed;
