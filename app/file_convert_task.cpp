@@ -110,7 +110,12 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
     default:
       break;
   }
-  const bool readWhole = reader.readToEnd();
+  const AvdReader::Extent extent = reader.checkExtent();
+  if (extent == AvdReader::Extent::Unknown) {
+    ConversionOutcome o = ConversionOutcome::because(Reason::ReadError, reader.readError());
+    o.offset = stopOffset;
+    return o;
+  }
 
   if (!writer->finish()) return writerRefused(*writer);
   // The output's new name must be durable before the archive may go.
@@ -124,7 +129,10 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
     o.size = reader.sizeAtEnd();
     return o;
   }
-  if (!readWhole) return ConversionOutcome::because(reader.grewWhileRead() ? Reason::BeingWritten : Reason::Changed);
+  // A file that grew is still being recorded; one that shrank was meddled with.
+  if (extent != AvdReader::Extent::Whole) {
+    return ConversionOutcome::because(extent == AvdReader::Extent::Grew ? Reason::BeingWritten : Reason::Changed);
+  }
   switch (reader.removeArchive()) {
     case platform::RemoveResult::Removed:
       return ConversionOutcome::because(Reason::Converted);

@@ -150,9 +150,13 @@ AvdReader::Tail AvdReader::scanTail() {
   return Tail::Zeros;
 }
 
-bool AvdReader::readToEnd() {
-  if (handle_ == platform::kInvalidFile || !platform::files().status(handle_, endStatus_)) return false;
-  return examined_ == endStatus_.size;
+AvdReader::Extent AvdReader::checkExtent() {
+  if (handle_ == platform::kInvalidFile || !platform::files().status(handle_, endStatus_)) {
+    readError_ = platform::lastFileError();
+    return Extent::Unknown;
+  }
+  if (endStatus_.size == examined_) return Extent::Whole;
+  return endStatus_.size > examined_ ? Extent::Grew : Extent::Shrank;
 }
 
 platform::RemoveResult AvdReader::removeArchive() {

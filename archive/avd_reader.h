@@ -65,13 +65,17 @@ class AvdReader {
   // (zeros only) from records that would be lost.
   Tail scanTail();
 
-  // Takes the file's status once the records have ended, and tells whether
-  // every byte of the file, as it stands, has been examined: false when
-  // someone appended to it while it was read (or the status failed).
-  bool readToEnd();
-  // After readToEnd: whether the file had grown beyond what was examined.
-  bool grewWhileRead() const { return endStatus_.size > examined_; }
-  // The file's size as readToEnd found it.
+  // Whether every byte of the file, as it stands once the records have
+  // ended, has been examined; the status taken here is what the archive's
+  // removal later compares with.
+  enum class Extent : std::uint8_t {
+    Whole,
+    Grew,     // someone appended to it while it was read
+    Shrank,   // someone cut it while it was read
+    Unknown,  // its status could not be had (see readError)
+  };
+  Extent checkExtent();
+  // The file's size as checkExtent found it.
   std::uint64_t sizeAtEnd() const { return endStatus_.size; }
   // Removes the archive if its name still means the file as it stood when
   // it was read to its end and nobody is writing it (see

@@ -439,27 +439,56 @@ TEST(ConversionOutcomeTest, ArchivesThatCannotBeConvertedNowAreKept) {
   }
 }
 
-// A read that fails past the first refill is not the end of the archive.
-TEST(ConversionOutcomeTest, ReadErrorDeepInALargeArchiveKeepsIt) {
+// A read that fails past the first refill is not the end of the archive:
+// faults on the reading side of an archive larger than one refill.
+TEST(ConversionOutcomeTest, ReadFaultsInALargeArchiveKeepIt) {
+  // Just over one refill: the second read begins inside the last frame.
   avdtest::AvdBuilder big;
   big.mjpegHeader(25, 8, 8);
-  for (int i = 0; i < 12; ++i) big.frame(std::string(1024 * 1024, static_cast<char>('a' + i)), i);
-  for (bool persistent : {false, true}) {
-    SCOPED_TRACE(persistent ? "every read from the second" : "the second read");
+  for (int i = 0; i < 10; ++i) big.frame(std::string(1024 * 1024, static_cast<char>('a' + i)), i);
+  big.frame("tail", 10);
+  const xtd::wstrview archive = xtd::wstrview::literal(u"/mem/big.avd");
+  std::string converted;
+  {
     avdtest::MemoryFiles disk;
     disk.put(u"/mem/big.avd", big.bytes());
-    avdtest::FaultInjectingFiles faults(disk);
-    faults.failAt(FileOp::Read, 2, persistent);
-    ConversionOutcome o;
-    {
-      avdtest::ScopedFileApi scoped(faults);
-      o = convertArchive(xtd::wstrview::literal(u"/mem/big.avd"));
-    }
-    EXPECT_EQ(o.reason, Reason::ReadError);
-    // The refill that failed began with the record across the first refill's end.
-    EXPECT_GT(o.offset, std::uint64_t{9 * 1024 * 1024});
-    EXPECT_EQ(disk.files(), (std::map<std::u16string, std::string>{{u"/mem/big.avd", big.bytes()}}));
+    avdtest::ScopedFileApi scoped(disk);
+    ASSERT_EQ(convertArchive(archive).reason, Reason::Converted);
+    converted = disk.contents(u"/mem/big.avi");
   }
+  unsigned injected = 0;
+  for (FileOp op : {FileOp::Read, FileOp::Seek, FileOp::Status}) {
+    for (bool persistent : {false, true}) {
+      // Each conversion moves tens of MiB: a failing read for good is the one
+      // lasting fault worth its time.
+      if (persistent && op != FileOp::Read) continue;
+      for (unsigned n = 1;; ++n) {
+        SCOPED_TRACE(std::string(avdtest::fileOpName(op)) + (persistent ? " from #" : " #") + std::to_string(n));
+        avdtest::MemoryFiles disk;
+        disk.put(u"/mem/big.avd", big.bytes());
+        avdtest::FaultInjectingFiles faults(disk);
+        faults.failAt(op, n, persistent);
+        ConversionOutcome o;
+        {
+          avdtest::ScopedFileApi scoped(faults);
+          o = convertArchive(archive);
+        }
+        // Kept whole with no trace of the conversion, or converted whole.
+        const bool kept = disk.exists(u"/mem/big.avd");
+        EXPECT_EQ(kept, o.reason != Reason::Converted);
+        EXPECT_EQ(disk.files().size(), 1u) << "a temporary file was left, or the output beside the archive";
+        EXPECT_TRUE(kept ? disk.contents(u"/mem/big.avd") == big.bytes() : disk.contents(u"/mem/big.avi") == converted);
+        if (op == FileOp::Read && n == 2) {
+          EXPECT_EQ(o.reason, Reason::ReadError);
+          // The refill that failed began with the record across the first refill's end.
+          EXPECT_GT(o.offset, std::uint64_t{9 * 1024 * 1024});
+        }
+        if (!faults.fired() || HasFailure()) break;
+        ++injected;
+      }
+    }
+  }
+  EXPECT_GT(injected, 6u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ostra/task.h"
+#include "tests/support/eventually.h"
 
 namespace ostra_test {
 
@@ -46,16 +47,7 @@ class Watchdog {
   std::thread thread_;
 };
 
-// Polls `done` for up to `limit`.
-template <class Pred>
-bool eventually(Pred done, std::chrono::milliseconds limit = 10000ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using avdtest::eventually;
 
 // A task whose run is a function; counts its runs.
 class FnTask : public Ostra::Task {

@@ -9,21 +9,13 @@
 #include <vector>
 
 #include "tests/support/alloc_faults.h"
+#include "tests/support/eventually.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Polls `done` for up to five seconds.
-template <class Pred>
-bool eventually(Pred done) {
-  const auto limit = std::chrono::steady_clock::now() + 5s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using avdtest::eventually;
 
 TEST(SyncTest, MutexExcludesConcurrentIncrements) {
   platform::Mutex mutex;
