@@ -25,7 +25,9 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   path_.assign(path);
   if (handle_ != platform::kInvalidFile) platform::files().close(handle_);
   handle_ = platform::files().openForRead(path_.c_str());
-  return handle_ != platform::kInvalidFile;
+  if (handle_ == platform::kInvalidFile) return false;
+  platform::files().adviseSequential(handle_);
+  return true;
 }
 
 platform::LockResult AvdReader::lockArchive() {
@@ -48,6 +50,11 @@ bool AvdReader::refill(std::uint32_t n) {
   cursor_ = nullptr;
   if (!fs.seek(handle_, start)) return false;
   filePos_ = start;
+  // What lies before the unread tail is never read again.
+  if (start > released_) {
+    fs.adviseDone(handle_, released_, start - released_);
+    released_ = start;
+  }
   buffer_.reserve(size);
 
   std::uint32_t got = 0;
@@ -176,5 +183,6 @@ void AvdReader::closeArchive() {
   cursor_ = nullptr;
   remaining_ = 0;
   filePos_ = 0;
+  released_ = 0;
   eof_ = false;
 }

@@ -102,6 +102,8 @@ class AvdReader {
   std::uint32_t chunk_ = kReadChunk;
   // 64-bit so that archives of 2 GiB and more are read correctly.
   std::uint64_t filePos_ = 0;
+  // The cached pages before this offset have been given back.
+  std::uint64_t released_ = 0;
   platform::FileHandle handle_ = platform::kInvalidFile;
   bool eof_ = false;
   AvdRecordHeader header_;

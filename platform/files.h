@@ -147,6 +147,18 @@ class FileApi {
   virtual bool streamFlushToDisk(Stream* s) = 0;
   // Releases the stream in every case; false reports an error seen by the close.
   virtual bool streamClose(Stream* s) = 0;
+
+  // Hints about the future, for the system's cache; they change no result,
+  // report nothing and do nothing where the system takes no such hint.
+  // The file is to be read once, from start to end.
+  virtual void adviseSequential(FileHandle) {}
+  // The cached pages of the range will not be needed again.
+  virtual void adviseDone(FileHandle, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
+  // Starts writing the range to the disk without waiting for it, so that a
+  // later flush finds little left to do.
+  virtual void startWriteBack(FileHandle, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
+  // The same for a stream, once its buffer has been handed to the system.
+  virtual void streamStartWriteBack(Stream*, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
 };
 
 // Passes every call on to another FileApi. Test file systems derive from it
@@ -216,6 +228,16 @@ class FileApiWrapper : public FileApi {
   bool streamClose(Stream* s) override {
     const bool admitted = admit(FileOp::StreamClose);
     return target_.streamClose(s) && admitted;
+  }
+  void adviseSequential(FileHandle f) override { target_.adviseSequential(f); }
+  void adviseDone(FileHandle f, std::uint64_t offset, std::uint64_t length) override {
+    target_.adviseDone(f, offset, length);
+  }
+  void startWriteBack(FileHandle f, std::uint64_t offset, std::uint64_t length) override {
+    target_.startWriteBack(f, offset, length);
+  }
+  void streamStartWriteBack(Stream* s, std::uint64_t offset, std::uint64_t length) override {
+    target_.streamStartWriteBack(s, offset, length);
   }
 
  protected:

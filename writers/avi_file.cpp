@@ -185,6 +185,10 @@ bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length) {
   }
   if (written != padded) return false;
   file->runningLength = moviEnd;
+  if (moviEnd - file->writtenBack >= AviFile::kWriteBackStep) {
+    fs.streamStartWriteBack(file->stream, file->writtenBack, moviEnd - file->writtenBack);
+    file->writtenBack = moviEnd;
+  }
   return true;
 }
 

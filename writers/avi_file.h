@@ -27,6 +27,9 @@ struct AviFile {
   static constexpr std::uint32_t kMainHeaderSize = 56;
   static constexpr std::uint32_t kFlagHasIndex = 0x10;
   static constexpr std::uint32_t kStreamBufferSize = 16384;
+  // How much written data the system is left to hold before it is told to
+  // start writing it to the disk.
+  static constexpr std::uint64_t kWriteBackStep = 4 * 1024 * 1024;
 
   platform::Stream* stream = nullptr;
   AviMainHeader mainHeader;
@@ -36,6 +39,7 @@ struct AviFile {
   // The offset where the next chunk goes; 64-bit so that a limit check can
   // see a 32-bit field about to wrap.
   std::uint64_t runningLength = 0;
+  std::uint64_t writtenBack = 0;
   char chunkId[4] = {};
   std::uint32_t chunkSize = 0;
   std::uint32_t expected = 0;

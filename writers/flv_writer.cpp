@@ -1,5 +1,7 @@
 #include "writers/flv_writer.h"
 
+#include <cstring>
+
 #include "writers/flv_header_block.h"
 #include "writers/h264/nal_unit.h"
 #include "writers/h264/picture_size.h"
@@ -22,7 +24,9 @@ void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
 
 }  // namespace
 
-FLVWriter::FLVWriter(xtd::wstrview archivePath) : output_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view()) {}
+FLVWriter::FLVWriter(xtd::wstrview archivePath) : output_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view()) {
+  buffer_.reset(kBufferCapacity);
+}
 
 FLVWriter::~FLVWriter() {
   // An unfinished output is dropped: the staged output removes the file.
@@ -78,27 +82,44 @@ bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks
   xtd::store_be24(stamp, ms);
   stamp[3] = static_cast<char>(ms >> 24);
 
+  const std::uint32_t body = frame->length > kTagBodyOffset ? frame->length - kTagBodyOffset : 0;
+  const std::uint64_t size = std::uint64_t{kTagBodyOffset} + body;
+  if (pending_ + size > kBufferCapacity && !flush()) return false;
+  lastMs_ = ms;
+  if (size > kBufferCapacity) {
+    // Too large to stage: straight from the archive's buffer to the file.
+    char tag[kTagBodyOffset];
+    std::memcpy(tag, head, kTimestampOffset);
+    std::memcpy(tag + kTimestampOffset, stamp, 4);
+    return writeOut(tag, kTagBodyOffset) && writeOut(frame->data + kTagBodyOffset, body);
+  }
+
   xtd::olwstream out(&buffer_);
   out.write(head, kTimestampOffset);
   out.write(stamp, 4);
-  std::uint32_t written = 8;
-  if (frame->length > kTagBodyOffset) {
-    out.write(frame->data + kTagBodyOffset, static_cast<std::int32_t>(frame->length - kTagBodyOffset));
-    written += frame->length - kTagBodyOffset;
-  }
+  if (body != 0) out.write(frame->data + kTagBodyOffset, static_cast<std::int32_t>(body));
   if (out.fail()) return refuse(WriteFailure::Kind::Output);
-  lastMs_ = ms;
-  pending_ += written;
+  pending_ += size;
   if (pending_ > kFlushThreshold && !flush()) return false;
   return true;
 }
 
 bool FLVWriter::flush() {
-  xtd::dstring gathered = buffer_.take_str();
-  buffer_.reset();
+  // Everything held lies in the buffer's storage: nothing is gathered.
+  const xtd::dstring& held = buffer_.str();
+  const bool written = held.length() == 0 || writeOut(held.data(), held.length());
+  buffer_.reset(kBufferCapacity);
   pending_ = 0;
-  if (gathered.length() != 0 && !platform::files().write(file_, gathered.data(), gathered.length())) {
-    return refuse(WriteFailure::Kind::Output);
+  return written;
+}
+
+bool FLVWriter::writeOut(const char* data, std::uint32_t size) {
+  platform::FileApi& fs = platform::files();
+  if (!fs.write(file_, data, size)) return refuse(WriteFailure::Kind::Output);
+  written_ += size;
+  if (written_ - writtenBack_ >= kWriteBackStep) {
+    fs.startWriteBack(file_, writtenBack_, written_ - writtenBack_);
+    writtenBack_ = written_;
   }
   return true;
 }

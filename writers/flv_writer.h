@@ -15,6 +15,13 @@
 class FLVWriter : public WriterIf {
  public:
   static constexpr std::uint32_t kFlushThreshold = 0x100000;
+  // The buffer's storage: room for what a flush leaves at most, so that
+  // frames are copied once, into it, and written from there. A frame too
+  // large for it is written from the archive's own buffer.
+  static constexpr std::uint32_t kBufferCapacity = 2 * kFlushThreshold;
+  // How much written data the system is left to hold before it is told to
+  // start writing it to the disk.
+  static constexpr std::uint64_t kWriteBackStep = 4 * 0x100000;
 
   explicit FLVWriter(xtd::wstrview archivePath);
   ~FLVWriter() override;
@@ -32,6 +39,7 @@ class FLVWriter : public WriterIf {
  private:
   // Writes everything held in memory to the file in one write.
   bool flush();
+  bool writeOut(const char* data, std::uint32_t size);
   bool refuse(WriteFailure::Kind kind) {
     failure_.record(kind);
     return false;
@@ -48,6 +56,8 @@ class FLVWriter : public WriterIf {
   std::int32_t height_ = 0;
   StagedOutput output_;
   platform::FileHandle file_ = platform::kInvalidFile;
+  std::uint64_t written_ = 0;
+  std::uint64_t writtenBack_ = 0;
   bool opened_ = false;
   // Set by the first refusal; nothing is written after it.
   WriteFailure failure_;

@@ -59,12 +59,13 @@ dstring dstringbuf::take_str() {
   return taken;
 }
 
-void dstringbuf::reset() {
+void dstringbuf::reset(std::uint32_t capacity) {
   // A frozen buffer's ring is already empty.
   sync_chunks();
   release_ring(ring_);
   frozen_ = false;
-  if (storage.capacity() < kInitialReserve) storage.reserve(kInitialReserve);
+  if (capacity < kInitialReserve) capacity = kInitialReserve;
+  if (storage.capacity() < capacity) storage.reserve(capacity);
   storage_chunk.set(storage.data(), storage.capacity());
   ring_.push_back(&storage_chunk);
 }

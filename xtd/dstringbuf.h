@@ -46,9 +46,11 @@ class dstringbuf : private detail::dstring_memchunk_member, public chunkedstream
   dstring take_str();
 
   // Drops whatever is held and starts again at the start of the dstring's
-  // storage (at least kInitialReserve bytes). The dstring's length is kept
-  // until the next str().
-  void reset();
+  // storage (at least kInitialReserve bytes, or `capacity` if that is more).
+  // The dstring's length is kept until the next str(). Bytes that fit the
+  // storage are never moved again: a writer that empties the buffer with
+  // str() and reset() before it outgrows its storage copies nothing twice.
+  void reset(std::uint32_t capacity = kInitialReserve);
 
   bool frozen() const noexcept { return frozen_; }
 

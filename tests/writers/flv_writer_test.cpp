@@ -110,6 +110,28 @@ TEST_F(FlvWriterTest, TimestampsCountFromTheFirstFrame) {
   EXPECT_EQ(doubleAt(flv, 137), 16777.0);
 }
 
+// Small frames are staged and written in blocks; one larger than the stage
+// goes straight to the file: the bytes come out the same, in order.
+TEST_F(FlvWriterTest, FramesOfEverySizeComeOutInOrder) {
+  std::vector<Frame> frames;
+  std::string expected;
+  const std::size_t sizes[] = {10, FLVWriter::kFlushThreshold - 300, 3 * FLVWriter::kFlushThreshold, 20,
+                               FLVWriter::kBufferCapacity - 8, 5};
+  std::uint32_t t = 700;
+  for (std::size_t size : sizes) {
+    std::string body(size, static_cast<char>('a' + frames.size()));
+    frames.push_back({tag(body), t});
+    std::string out = tag(body);
+    xtd::store_be24(&out[4], 10 * (t - 700));
+    out[7] = 0;
+    expected += out;
+    t += 3;
+  }
+  const std::string flv = convert(frames);
+  ASSERT_EQ(flv.size(), kHeaderBlockSize + expected.size());
+  EXPECT_TRUE(flv.substr(kHeaderBlockSize) == expected);
+}
+
 TEST_F(FlvWriterTest, DurationIsTheLastTimestampInWholeSeconds) {
   const std::string flv = convert({{tag("a"), 100}, {tag("b"), 100 + 1234}});
   EXPECT_EQ(doubleAt(flv, 137), 12.0);
