@@ -2,6 +2,7 @@
 
 #include "app/console_text.h"
 #include "app/file_locator.h"
+#include "app/finisher.h"
 #include "app/program_directory.h"
 #include "app/progress.h"
 #include "app/run_report.h"
@@ -35,7 +36,10 @@ int report(const RunReport& report, bool directoryKnown) {
 int appMain(xtd::wstrview path) {
   Ostra::TaskDispatcher dispatcher;
   RunReport runReport;
-  FileLocator locator(&dispatcher, &runReport);
+  Finisher finisher([&runReport](xtd::wstrview archive, const ConversionOutcome& outcome) {
+    runReport.record(archive, outcome);
+  });
+  FileLocator locator(&dispatcher, &runReport, &finisher);
   if (namesProgramDirectory(path)) {
     locator.setPath(programDirectory().view());
   } else {
@@ -64,6 +68,9 @@ int appMain(xtd::wstrview path) {
     // The main thread works as the second worker until the last archive
     // stops the run.
     dispatcher.wait();
+    // The last outputs become durable, and their archives go, before the
+    // run says it has finished.
+    finisher.commitAll();
   }
 
   writeClosingLine(locator.count() > 0);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/finisher.h"
 #include "app/progress.h"
 #include "app/run_report.h"
 #include "archive/avd_reader.h"
@@ -64,7 +65,9 @@ ConversionOutcome writerRefused(const WriterIf& writer) {
   }
 }
 
-ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
+// The conversion up to a complete output, which goes to the finisher; an
+// outcome only when the conversion ended before that.
+std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher) {
   if (!reader.openArchive(path)) return cannotOpen();
   switch (reader.lockArchive()) {
     case platform::LockResult::Locked:
@@ -77,9 +80,8 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
 
   xtd::strview header;
   const AvdRecordHeader* first = reader.readRecord(header);
-  const std::unique_ptr<WriterIf> writer(first && first->type == AvdRecordHeader::kStreamHeader
-                                             ? createWriter(path, &header)
-                                             : nullptr);
+  std::unique_ptr<WriterIf> writer(first && first->type == AvdRecordHeader::kStreamHeader ? createWriter(path, &header)
+                                                                                          : nullptr);
   if (!writer) return noWriter(reader, first, header);
   if (!writer->open(&header)) return writerRefused(*writer);
 
@@ -91,7 +93,7 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
 
   // A stop inside the file ends the frames; it ends the archive only when
   // nothing but padding lies behind it.
-  ConversionOutcome::Stop stop = ConversionOutcome::Stop::None;
+  ConversionOutcome outcome = ConversionOutcome::because(Reason::Converted);
   const std::uint64_t stopOffset = reader.endOffset();
   switch (reader.end()) {
     case AvdReader::End::ReadFailed:
@@ -102,56 +104,57 @@ ConversionOutcome convert(xtd::wstrview path, AvdReader& reader) {
       const AvdReader::Tail tail = reader.scanTail();
       if (tail == AvdReader::Tail::ReadFailed) return readError(reader);
       if (tail == AvdReader::Tail::Data) {
-        stop = at == AvdReader::End::InvalidType ? ConversionOutcome::Stop::DamagedRecord
-                                                 : ConversionOutcome::Stop::StreamHeader;
+        outcome.reason = Reason::StoppedEarly;
+        outcome.stop = at == AvdReader::End::InvalidType ? ConversionOutcome::Stop::DamagedRecord
+                                                         : ConversionOutcome::Stop::StreamHeader;
+        outcome.offset = stopOffset;
       }
       break;
     }
     default:
       break;
   }
-  const AvdReader::Extent extent = reader.checkExtent();
-  if (extent == AvdReader::Extent::Unknown) {
-    ConversionOutcome o = ConversionOutcome::because(Reason::ReadError, reader.readError());
-    o.offset = stopOffset;
-    return o;
-  }
-
-  if (!writer->finish()) return writerRefused(*writer);
-  // The output's new name must be durable before the archive may go.
-  if (!platform::files().syncParentDirectory(writer->outputPath())) {
-    return ConversionOutcome::because(Reason::OutputFailed, platform::lastFileError());
-  }
-  if (stop != ConversionOutcome::Stop::None) {
-    ConversionOutcome o = ConversionOutcome::because(Reason::StoppedEarly);
-    o.stop = stop;
-    o.offset = stopOffset;
-    o.size = reader.sizeAtEnd();
-    return o;
-  }
-  // A file that grew is still being recorded; one that shrank was meddled with.
-  if (extent != AvdReader::Extent::Whole) {
-    return ConversionOutcome::because(extent == AvdReader::Extent::Grew ? Reason::BeingWritten : Reason::Changed);
-  }
-  switch (reader.removeArchive()) {
-    case platform::RemoveResult::Removed:
-      return ConversionOutcome::because(Reason::Converted);
-    case platform::RemoveResult::Changed:
-      return ConversionOutcome::because(Reason::Changed);
-    case platform::RemoveResult::InUse:
-      return ConversionOutcome::because(Reason::BeingWritten);
-    case platform::RemoveResult::Failed:
+  switch (reader.checkExtent()) {
+    case AvdReader::Extent::Whole:
+      break;
+    case AvdReader::Extent::Unknown: {
+      ConversionOutcome o = ConversionOutcome::because(Reason::ReadError, reader.readError());
+      o.offset = stopOffset;
+      return o;
+    }
+    // A file that grew is still being recorded; one that shrank was meddled with.
+    case AvdReader::Extent::Grew:
+      if (outcome.reason == Reason::Converted) outcome.reason = Reason::BeingWritten;
+      break;
+    case AvdReader::Extent::Shrank:
+      if (outcome.reason == Reason::Converted) outcome.reason = Reason::Changed;
       break;
   }
-  return ConversionOutcome::because(Reason::CannotDelete, platform::lastFileError());
+  outcome.size = reader.sizeAtEnd();
+
+  if (!writer->complete()) return writerRefused(*writer);
+  finisher.take(CompletedConversion{std::move(writer), reader.holdArchive(), outcome});
+  return std::nullopt;
 }
+
+// Commits each conversion as it completes, for conversions one at a time.
+class CommitAtOnce final : public CompletionSink {
+ public:
+  void take(CompletedConversion conversion) override {
+    std::vector<CompletedConversion> batch;
+    batch.push_back(std::move(conversion));
+    commitConversions(batch, [this](xtd::wstrview, const ConversionOutcome& o) { outcome = o; });
+  }
+
+  ConversionOutcome outcome = ConversionOutcome::because(Reason::OutOfMemory);
+};
 
 }  // namespace
 
-ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader) {
-  ConversionOutcome outcome;
+std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher) {
+  std::optional<ConversionOutcome> outcome;
   try {
-    outcome = convert(path, reader);
+    outcome = convert(path, reader, finisher);
   } catch (...) {
     // Out of memory (nothing else is thrown here): this archive stays, the
     // others go on.
@@ -159,6 +162,12 @@ ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader) {
   }
   reader.closeArchive();
   return outcome;
+}
+
+ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader) {
+  CommitAtOnce sink;
+  if (std::optional<ConversionOutcome> ended = convertArchive(path, reader, sink)) return *ended;
+  return sink.outcome;
 }
 
 ConversionOutcome convertArchive(xtd::wstrview path) {
@@ -171,8 +180,14 @@ ConversionOutcome convertArchive(xtd::wstrview path) {
 }
 
 void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick /*now*/) {
-  const ConversionOutcome outcome = convertArchive(path_.view());
-  if (report_) report_->record(path_.view(), outcome);
+  std::optional<ConversionOutcome> outcome;
+  try {
+    AvdReader reader;
+    outcome = convertArchive(path_.view(), reader, *finisher_);
+  } catch (...) {
+    outcome = ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
+  }
+  if (outcome && report_) report_->record(path_.view(), *outcome);
   progress().archiveFinished();
   context.dispatcher->settle(context, this);
   delete this;

@@ -1,29 +1,40 @@
 #pragma once
 
+#include <optional>
+
 #include "app/conversion_outcome.h"
 #include "ostra/task.h"
 #include "xtd/dstring.h"
 
+class AvdReader;
+class CompletionSink;
+class Finisher;
 class RunReport;
 
-// Converts one archive in one run, records how it ended in the report,
-// counts it as finished on the progress display, hands itself back to the
-// dispatcher and deletes itself.
+// Converts one archive in one run, hands its complete output to the
+// finisher or records in the report why there is none, counts it as
+// finished on the progress display, hands itself back to the dispatcher and
+// deletes itself.
 class FileConvertTask : public Ostra::Task {
  public:
-  FileConvertTask(xtd::wstrview path, RunReport* report) : path_(path), report_(report) {}
+  FileConvertTask(xtd::wstrview path, RunReport* report, Finisher* finisher)
+      : path_(path), report_(report), finisher_(finisher) {}
 
   void run(Ostra::TaskContext& context, Ostra::Tick now) override;
 
  private:
   xtd::dwstring path_;
   RunReport* report_;
+  Finisher* finisher_;
 };
 
-class AvdReader;
-
-// The whole conversion of the archive at `path`, without the bookkeeping of
-// the run. Nothing escapes it as an exception.
+// The whole conversion of the archive at `path`, its output committed at
+// once, without the bookkeeping of the run. Nothing escapes it as an
+// exception.
 ConversionOutcome convertArchive(xtd::wstrview path);
 // The same with a reader of the caller's (a fuzzer reads in small refills).
 ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader);
+// The conversion with a finisher that commits complete outputs in batches
+// and records their outcomes: an outcome here only when the conversion
+// ended before its output was complete.
+std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher);

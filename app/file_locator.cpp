@@ -60,5 +60,5 @@ void FileLocator::skipped(xtd::wstrview path, const ConversionOutcome& why) {
 void FileLocator::found(xtd::wstrview path) {
   ++count_;
   // Queued only: no worker runs before the scan is complete.
-  if (dispatcher_) dispatcher_->post(new FileConvertTask(path, report_));
+  if (dispatcher_) dispatcher_->post(new FileConvertTask(path, report_, finisher_));
 }

@@ -9,6 +9,7 @@
 namespace Ostra {
 class TaskDispatcher;
 }
+class Finisher;
 class RunReport;
 
 // Walks a directory tree depth first and hands on every file whose name
@@ -16,8 +17,9 @@ class RunReport;
 // directory it cannot read and an entry it cannot name go to the report.
 class FileLocator {
  public:
-  explicit FileLocator(Ostra::TaskDispatcher* dispatcher = nullptr, RunReport* report = nullptr)
-      : dispatcher_(dispatcher), report_(report) {}
+  explicit FileLocator(Ostra::TaskDispatcher* dispatcher = nullptr, RunReport* report = nullptr,
+                       Finisher* finisher = nullptr)
+      : dispatcher_(dispatcher), report_(report), finisher_(finisher) {}
   virtual ~FileLocator() = default;
   FileLocator(const FileLocator&) = delete;
   FileLocator& operator=(const FileLocator&) = delete;
@@ -46,6 +48,7 @@ class FileLocator {
   int count_ = 0;
   Ostra::TaskDispatcher* dispatcher_;
   RunReport* report_;
+  Finisher* finisher_;
   // Directories already walked: a link or junction back into the tree must
   // not make the walk endless or find an archive twice.
   std::set<platform::FileIdentity> visited_;

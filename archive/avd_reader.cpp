@@ -166,12 +166,11 @@ AvdReader::Extent AvdReader::checkExtent() {
   return endStatus_.size > examined_ ? Extent::Grew : Extent::Shrank;
 }
 
-platform::RemoveResult AvdReader::removeArchive() {
-  const platform::FileHandle held = handle_;
+ArchiveHold AvdReader::holdArchive() {
+  ArchiveHold hold(path_.view(), handle_, endStatus_);
   handle_ = platform::kInvalidFile;
   closeArchive();
-  if (held == platform::kInvalidFile) return platform::RemoveResult::Failed;
-  return platform::files().removeIfUnchanged(path_.c_str(), held, endStatus_);
+  return hold;
 }
 
 void AvdReader::closeArchive() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "archive/archive_hold.h"
 #include "archive/avd_record_header.h"
 #include "platform/files.h"
 #include "xtd/dstring.h"
@@ -77,10 +78,9 @@ class AvdReader {
   Extent checkExtent();
   // The file's size as checkExtent found it.
   std::uint64_t sizeAtEnd() const { return endStatus_.size; }
-  // Removes the archive if its name still means the file as it stood when
-  // it was read to its end and nobody is writing it (see
-  // FileApi::removeIfUnchanged), and closes the reader.
-  platform::RemoveResult removeArchive();
+  // After checkExtent: hands over the open and locked archive with the
+  // status its removal is to compare with, and closes the reader.
+  ArchiveHold holdArchive();
 
   // Releases the file; the buffer's storage and the path stay.
   void closeArchive();

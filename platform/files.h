@@ -152,13 +152,18 @@ class FileApi {
   // report nothing and do nothing where the system takes no such hint.
   // The file is to be read once, from start to end.
   virtual void adviseSequential(FileHandle) {}
-  // The cached pages of the range will not be needed again.
+  // The cached pages of the range (a length of 0: to the end) will not be
+  // needed again.
   virtual void adviseDone(FileHandle, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
-  // Starts writing the range to the disk without waiting for it, so that a
-  // later flush finds little left to do.
+  // Starts writing the range (a length of 0: to the end) to the disk without
+  // waiting for it, so that a later flush finds little left to do.
   virtual void startWriteBack(FileHandle, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
   // The same for a stream, once its buffer has been handed to the system.
   virtual void streamStartWriteBack(Stream*, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
+  // Writes everything written to the file system holding the file to the
+  // disk, as one piece of work: files about to be flushed one by one then
+  // find their flushes done, instead of each waiting for the disk alone.
+  virtual void flushFileSystemOf(FileHandle) {}
 };
 
 // Passes every call on to another FileApi. Test file systems derive from it
@@ -239,6 +244,7 @@ class FileApiWrapper : public FileApi {
   void streamStartWriteBack(Stream* s, std::uint64_t offset, std::uint64_t length) override {
     target_.streamStartWriteBack(s, offset, length);
   }
+  void flushFileSystemOf(FileHandle f) override { target_.flushFileSystemOf(f); }
 
  protected:
   // Called before every call; false refuses it. A refusing override records

@@ -114,7 +114,9 @@ bool patchAndIndex(AviFile* file) {
     offset += size + 8;
     file->runningLength += 16;
   }
-  return fs.streamFlushToDisk(s);
+  // Hands the buffered bytes to the system, and lets it start writing them.
+  fs.streamStartWriteBack(s, 0, 0);
+  return true;
 }
 
 }  // namespace
@@ -192,15 +194,21 @@ bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length) {
   return true;
 }
 
-bool aviCloseFile(AviFile* file) {
-  if (!file) return false;
-  bool complete = false;
+bool aviCompleteFile(AviFile* file) {
+  if (!file || file->completed) return false;
   try {
-    complete = patchAndIndex(file);
+    file->completed = patchAndIndex(file);
   } catch (const std::bad_alloc&) {
     // The list of chunk sizes did not fit: no index, but nothing leaks.
   }
-  const bool closed = platform::files().streamClose(file->stream);
+  return file->completed;
+}
+
+bool aviCloseFile(AviFile* file) {
+  if (!file) return false;
+  platform::FileApi& fs = platform::files();
+  const bool complete = (file->completed || aviCompleteFile(file)) && fs.streamFlushToDisk(file->stream);
+  const bool closed = fs.streamClose(file->stream);
   delete file;
   return complete && closed;
 }

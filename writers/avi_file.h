@@ -40,6 +40,7 @@ struct AviFile {
   // see a 32-bit field about to wrap.
   std::uint64_t runningLength = 0;
   std::uint64_t writtenBack = 0;
+  bool completed = false;
   char chunkId[4] = {};
   std::uint32_t chunkSize = 0;
   std::uint32_t expected = 0;
@@ -69,9 +70,13 @@ bool aviFrameFits(const AviFile* file, std::uint32_t length);
 // came up short, or when the frame does not fit (nothing is written then).
 bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length);
 
-// Patches the sizes and the main header, appends the index and closes the
-// file once it is on stable storage. The record and the stream are released
-// whatever the result; false when any step failed.
+// Patches the sizes and the main header, appends the index and hands all of
+// it to the system; the file stays open. False when any step failed.
+bool aviCompleteFile(AviFile* file);
+
+// Completes the file if that has not been done, and closes it once it is on
+// stable storage. The record and the stream are released whatever the
+// result; false when any step failed.
 bool aviCloseFile(AviFile* file);
 
 // Closes the file as it stands, without patching or indexing it, and

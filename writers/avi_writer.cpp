@@ -36,10 +36,15 @@ bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*tic
   return true;
 }
 
-bool AVIWriter::finish() {
+bool AVIWriter::complete() {
   if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
   delete stream_;
   stream_ = nullptr;
+  return aviCompleteFile(file_) || refuse(WriteFailure::Kind::Output);
+}
+
+bool AVIWriter::commit() {
+  if (!file_ || !file_->completed || failure_.kind != WriteFailure::Kind::None) return false;
   AviFile* file = file_;
   file_ = nullptr;
   if (!aviCloseFile(file) || !output_.commit()) return refuse(WriteFailure::Kind::Output);

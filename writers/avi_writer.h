@@ -13,7 +13,8 @@ class AVIWriter : public WriterIf {
 
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
-  bool finish() override;
+  bool complete() override;
+  bool commit() override;
 
   const WriteFailure& failure() const override { return failure_; }
   const char16_t* outputPath() const override { return output_.finalPath(); }

@@ -24,9 +24,7 @@ void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
 
 }  // namespace
 
-FLVWriter::FLVWriter(xtd::wstrview archivePath) : output_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view()) {
-  buffer_.reset(kBufferCapacity);
-}
+FLVWriter::FLVWriter(xtd::wstrview archivePath) : output_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view()) {}
 
 FLVWriter::~FLVWriter() {
   // An unfinished output is dropped: the staged output removes the file.
@@ -56,7 +54,9 @@ bool FLVWriter::open(const xtd::strview* header) {
   if (file_ == platform::kInvalidFile && output_.removeLeftover()) file_ = fs.createNew(output_.temporaryPath());
   if (file_ == platform::kInvalidFile) return refuse(WriteFailure::Kind::Output);
 
-  if (buffer_.write_bytes(headerBlock_.data(), headerBlock_.length()) != headerBlock_.length()) {
+  buffer_ = std::make_unique<xtd::dstringbuf>();
+  buffer_->reset(kBufferCapacity);
+  if (buffer_->write_bytes(headerBlock_.data(), headerBlock_.length()) != headerBlock_.length()) {
     return refuse(WriteFailure::Kind::Output);
   }
   pending_ += headerBlock_.length();
@@ -65,7 +65,7 @@ bool FLVWriter::open(const xtd::strview* header) {
 }
 
 bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int /*kind*/) {
-  if (!opened_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (!opened_ || completed_ || failure_.kind != WriteFailure::Kind::None) return false;
   if (!started_) {
     started_ = true;
     startTicks_ = *ticks;
@@ -94,7 +94,7 @@ bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks
     return writeOut(tag, kTagBodyOffset) && writeOut(frame->data + kTagBodyOffset, body);
   }
 
-  xtd::olwstream out(&buffer_);
+  xtd::olwstream out(buffer_.get());
   out.write(head, kTimestampOffset);
   out.write(stamp, 4);
   if (body != 0) out.write(frame->data + kTagBodyOffset, static_cast<std::int32_t>(body));
@@ -106,9 +106,9 @@ bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks
 
 bool FLVWriter::flush() {
   // Everything held lies in the buffer's storage: nothing is gathered.
-  const xtd::dstring& held = buffer_.str();
+  const xtd::dstring& held = buffer_->str();
   const bool written = held.length() == 0 || writeOut(held.data(), held.length());
-  buffer_.reset(kBufferCapacity);
+  buffer_->reset(kBufferCapacity);
   pending_ = 0;
   return written;
 }
@@ -124,25 +124,39 @@ bool FLVWriter::writeOut(const char* data, std::uint32_t size) {
   return true;
 }
 
-bool FLVWriter::finish() {
-  if (!opened_ || failure_.kind != WriteFailure::Kind::None) return false;
+bool FLVWriter::complete() {
+  if (!opened_ || completed_ || failure_.kind != WriteFailure::Kind::None) return false;
   platform::FileApi& fs = platform::files();
   // Whole seconds, as the last frame's timestamp says.
   const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
-  bool complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
-                  fs.seek(file_, 0) && fs.write(file_, headerBlock_.data(), headerBlock_.length()) &&
-                  fs.flushToDisk(file_);
-  if (!complete) failure_.record(WriteFailure::Kind::Output);
+  const bool complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
+                        fs.seek(file_, 0) && fs.write(file_, headerBlock_.data(), headerBlock_.length());
+  if (!complete) return refuse(WriteFailure::Kind::Output);
+  // The file now holds everything: what stays in memory until the commit is
+  // the handle and the names.
+  buffer_.reset();
+  headerBlock_ = xtd::dstring();
+  fs.startWriteBack(file_, 0, 0);
+  completed_ = true;
+  return true;
+}
+
+bool FLVWriter::commit() {
+  if (!completed_ || failure_.kind != WriteFailure::Kind::None) return false;
+  platform::FileApi& fs = platform::files();
+  bool done = fs.flushToDisk(file_);
+  if (!done) failure_.record(WriteFailure::Kind::Output);
   const platform::FileHandle file = file_;
   file_ = platform::kInvalidFile;
-  if (!fs.close(file) && complete) {
-    complete = false;
+  if (!fs.close(file) && done) {
+    done = false;
     failure_.record(WriteFailure::Kind::Output);
   }
-  if (complete && !output_.commit()) {
-    complete = false;
+  if (done && !output_.commit()) {
+    done = false;
     failure_.record(WriteFailure::Kind::Output);
   }
+  completed_ = false;
   opened_ = false;
-  return complete;
+  return done;
 }

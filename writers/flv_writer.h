@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/files.h"
 #include "writers/staged_output.h"
@@ -29,7 +30,8 @@ class FLVWriter : public WriterIf {
   // Creates the output file once the header has been accepted.
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
-  bool finish() override;
+  bool complete() override;
+  bool commit() override;
 
   const WriteFailure& failure() const override { return failure_; }
   const char16_t* outputPath() const override { return output_.finalPath(); }
@@ -45,7 +47,8 @@ class FLVWriter : public WriterIf {
     return false;
   }
 
-  xtd::dstringbuf buffer_;
+  // Allocated by open and given back by complete.
+  std::unique_ptr<xtd::dstringbuf> buffer_;
   // Bytes appended since the last flush; the same as the buffer's held size
   // without walking its chunks for every frame.
   std::uint64_t pending_ = 0;
@@ -59,6 +62,7 @@ class FLVWriter : public WriterIf {
   std::uint64_t written_ = 0;
   std::uint64_t writtenBack_ = 0;
   bool opened_ = false;
+  bool completed_ = false;
   // Set by the first refusal; nothing is written after it.
   WriteFailure failure_;
   xtd::dstring headerBlock_;

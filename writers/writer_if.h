@@ -36,11 +36,17 @@ class WriterIf {
   // Appends one frame (a view valid only during the call). False when it
   // could not be written; the writer is then not finished.
   virtual bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) = 0;
-  // Completes the output, flushes it to stable storage and gives it its
-  // final name, replacing whatever file or link was there. True when it
+  // Writes what is still held and completes the output's contents. The
+  // output stays open under its temporary name, and the writer gives back
+  // its buffers: a completed writer may wait a while for its commit.
+  virtual bool complete() = 0;
+  // Flushes the completed output to stable storage, closes it and gives it
+  // its final name, replacing whatever file or link was there. True when it
   // did. The archive is not touched: the new name becomes durable with a
   // sync of its directory, which the caller makes before deleting it.
-  virtual bool finish() = 0;
+  virtual bool commit() = 0;
+  // Both, at a normal end of the frames.
+  bool finish() { return complete() && commit(); }
 
   // Why the writer refused, once it has.
   virtual const WriteFailure& failure() const = 0;

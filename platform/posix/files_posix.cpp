@@ -241,16 +241,14 @@ class PosixFiles final : public FileApi {
   void adviseSequential(FileHandle f) override { ::posix_fadvise(fd(f), 0, 0, POSIX_FADV_SEQUENTIAL); }
 
   void adviseDone(FileHandle f, std::uint64_t offset, std::uint64_t length) override {
-    if (length != 0) {
-      ::posix_fadvise(fd(f), static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_DONTNEED);
-    }
+    ::posix_fadvise(fd(f), static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_DONTNEED);
   }
 
   void startWriteBack(FileHandle f, std::uint64_t offset, std::uint64_t length) override {
-    if (length != 0) {
-      ::sync_file_range(fd(f), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
-    }
+    ::sync_file_range(fd(f), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
   }
+
+  void flushFileSystemOf(FileHandle f) override { ::syncfs(fd(f)); }
 
   void streamStartWriteBack(Stream* s, std::uint64_t offset, std::uint64_t length) override {
     if (stdio::drain(s)) startWriteBack(::fileno(s->file), offset, length);

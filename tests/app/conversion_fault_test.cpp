@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "app/file_convert_task.h"
+#include "app/finisher.h"
+#include "archive/avd_reader.h"
 #include "tests/support/alloc_faults.h"
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
@@ -86,11 +88,16 @@ void populate(const fs::path& root, const std::map<std::string, std::string>& tr
   }
 }
 
+// Converts the tree as a run does: outputs committed in batches, the
+// names of a directory made durable together before its archives go.
 void convertAll(const fs::path& root, const std::map<std::string, std::string>& tree) {
+  Finisher finisher([](xtd::wstrview, const ConversionOutcome&) {}, 2);
   for (const auto& entry : tree) {
     const xtd::dwstring path = avdtest::widePath(root / entry.first);
-    convertArchive(path.view());
+    AvdReader reader;
+    convertArchive(path.view(), reader, finisher);
   }
+  finisher.commitAll();
 }
 
 std::string outputName(const std::string& archive, const std::string& ext) {

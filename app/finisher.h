@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/conversion_outcome.h"
+#include "archive/archive_hold.h"
+#include "ostra/lock.h"
+#include "ostra/tick_time.h"
+#include "writers/writer_if.h"
+#include "xtd/dstring.h"
+
+// A conversion whose output is complete, waiting to be made durable under
+// its final name before its archive may go.
+struct CompletedConversion {
+  std::unique_ptr<WriterIf> writer;
+  ArchiveHold archive;
+  // Converted, or why the archive stays although its output is written.
+  ConversionOutcome outcome;
+  bool committed = false;
+};
+
+// Where completed conversions go to be committed.
+class CompletionSink {
+ public:
+  // The outcome of a conversion that has been committed (or failed to be).
+  using Record = std::function<void(xtd::wstrview archive, const ConversionOutcome& outcome)>;
+
+  virtual void take(CompletedConversion conversion) = 0;
+
+ protected:
+  ~CompletionSink() = default;
+};
+
+// Commits a batch of completed conversions of one directory and records
+// each one's outcome: flushes each output to stable storage and gives it its
+// final name, makes the names durable with one sync of the directory, and
+// only then deletes the archives.
+void commitConversions(std::vector<CompletedConversion>& batch, const CompletionSink::Record& record);
+
+// Commits completed conversions in batches of one directory: flushes each
+// output to stable storage and gives it its final name, makes the names
+// durable with one sync of the directory, and only then deletes the
+// archives. Conversions that end close together in one directory share the
+// work of the disk instead of each waiting for it alone; a run stopped at
+// any point has deleted no archive whose output is not durable under its
+// final name. A batch is committed by the worker whose conversion closes it,
+// while the other goes on converting. (A thread of its own for the commits
+// measured slower: the workers then lose a core to it.)
+class Finisher final : public CompletionSink {
+ public:
+  static constexpr std::uint32_t kBatchLimit = 32;
+  // A batch waits no longer than this (in ticks) for company.
+  static constexpr std::int32_t kBatchTicks = 100;
+  // An archive this large is a batch of its own: its flush and its delete
+  // cost the disk the same alone, and nothing should wait for them.
+  static constexpr std::uint64_t kLargeArchive = 16 * 1024 * 1024;
+
+  explicit Finisher(Record record, std::uint32_t batchLimit = kBatchLimit);
+  // Commits what is still pending.
+  ~Finisher();
+  Finisher(const Finisher&) = delete;
+  Finisher& operator=(const Finisher&) = delete;
+
+  // Takes a completed conversion, from any thread; the outcome goes to the
+  // record once the batch it joins is committed, on the thread that
+  // commits it.
+  void take(CompletedConversion conversion) override;
+  // Commits every pending batch.
+  void commitAll();
+
+ private:
+  // Lock held: hands the open batch over for committing.
+  std::vector<CompletedConversion> closeBatch();
+
+  Record record_;
+  const std::uint32_t batchLimit_;
+  Ostra::Lock lock_{"Finisher"};
+  std::vector<CompletedConversion> open_;
+  xtd::dwstring directory_;
+  Ostra::Tick started_ = 0;
+};
