@@ -94,6 +94,11 @@ class NoArchiveIsLostTest(unittest.TestCase):
                 self.fresh_tree()
                 env["AVD_CRASH_AT"] = str(n)
                 status, _, _ = avdtool.run([avdtool.tool_path(self.dir)], exe=CRASHING, env=env, timeout=300)
+                # Two workers share the batches differently from run to run,
+                # so a run may end a few operations short of the count.
+                if status == 0 and n > operations - 10:
+                    self.assertTrue(snapshot(self.dir) == self.converted)
+                    continue
                 self.assertEqual(status, 137)
                 self.check_invariant(snapshot(self.dir))
                 self.rerun_converts_the_rest()
