@@ -10,6 +10,7 @@
 
 #include "app/file_convert_task.h"
 #include "archive/avd_reader.h"
+#include "platform/paths.h"
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
 #include "tests/support/memory_files.h"
@@ -23,8 +24,9 @@ class FinisherTest : public ::testing::Test {
   void SetUp() override {
     avdtest::AvdBuilder archive;
     archive.mjpegHeader(25, 8, 8).frame("jpeg", 1);
-    for (int i = 0; i < 7; ++i) names_.push_back(u"/mem/one/a" + std::u16string(1, u'0' + i) + u".avd");
-    for (int i = 0; i < 2; ++i) names_.push_back(u"/mem/two/b" + std::u16string(1, u'0' + i) + u".avd");
+    const std::u16string sep(1, platform::kPathSeparator);
+    for (int i = 0; i < 7; ++i) names_.push_back(u"mem" + sep + u"one" + sep + u"a" + std::u16string(1, u'0' + i) + u".avd");
+    for (int i = 0; i < 2; ++i) names_.push_back(u"mem" + sep + u"two" + sep + u"b" + std::u16string(1, u'0' + i) + u".avd");
     for (const auto& name : names_) disk_.put(name, archive.bytes());
   }
 
