@@ -183,7 +183,8 @@ void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick /*now*/) {
   std::optional<ConversionOutcome> outcome;
   try {
     AvdReader reader;
-    outcome = convertArchive(path_.view(), reader, *finisher_);
+    // Without a finisher the output is committed at once.
+    outcome = finisher_ ? convertArchive(path_.view(), reader, *finisher_) : convertArchive(path_.view(), reader);
   } catch (...) {
     outcome = ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
   }

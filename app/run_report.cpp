@@ -12,8 +12,7 @@ std::string systemReason(const platform::SystemError& error) {
   return error ? platform::describe(error) : std::string("unknown reason");
 }
 
-}  // namespace
-
+// The reason in plain words, as the report gives it.
 std::string describeOutcome(const ConversionOutcome& o) {
   switch (o.reason) {
     case Reason::Converted:
@@ -65,6 +64,8 @@ std::string describeOutcome(const ConversionOutcome& o) {
   return "unknown outcome";
 }
 
+}  // namespace
+
 void RunReport::record(xtd::wstrview path, const ConversionOutcome& outcome) {
   if (outcome.reason == Reason::Converted) {
     converted_.fetch_add(1, std::memory_order_relaxed);
@@ -76,18 +77,6 @@ void RunReport::record(xtd::wstrview path, const ConversionOutcome& outcome) {
   entry.outcome = outcome;
   Ostra::LockGuard guard(lock_);
   entries_.push_back(std::move(entry));
-}
-
-std::uint32_t RunReport::kept() const {
-  Ostra::LockGuard guard(lock_);
-  return static_cast<std::uint32_t>(
-      std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.outcome.skipped(); }));
-}
-
-std::uint32_t RunReport::skipped() const {
-  Ostra::LockGuard guard(lock_);
-  return static_cast<std::uint32_t>(
-      std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.outcome.skipped(); }));
 }
 
 std::string RunReport::text() const {

@@ -23,8 +23,6 @@ class RunReport {
   void record(xtd::wstrview path, const ConversionOutcome& outcome);
 
   std::uint32_t converted() const { return converted_.load(std::memory_order_relaxed); }
-  std::uint32_t kept() const;
-  std::uint32_t skipped() const;
 
   // One line per archive kept and per entry skipped, by path, then the
   // counts; empty when every archive was converted.
@@ -42,6 +40,3 @@ class RunReport {
   std::vector<Entry> entries_;
   std::atomic<std::uint32_t> converted_{0};
 };
-
-// The reason in plain words, as the report gives it.
-std::string describeOutcome(const ConversionOutcome& outcome);

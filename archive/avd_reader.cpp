@@ -23,7 +23,12 @@ AvdReader::~AvdReader() { closeArchive(); }
 
 bool AvdReader::openArchive(xtd::wstrview path) {
   path_.assign(path);
-  if (handle_ != platform::kInvalidFile) platform::files().close(handle_);
+  closeArchive();
+  // What the last archive's end said does not hold for this one.
+  end_ = End::None;
+  endOffset_ = tailOffset_ = examined_ = failedReadOffset_ = 0;
+  readError_ = platform::SystemError{};
+  endStatus_ = platform::FileStatus{};
   handle_ = platform::files().openForRead(path_.c_str());
   if (handle_ == platform::kInvalidFile) return false;
   platform::files().adviseSequential(handle_);

@@ -17,10 +17,11 @@ bool AVIWriter::open(const xtd::strview* header) {
   StreamHeader h;
   if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kMjpeg) return refuse(WriteFailure::Kind::Header);
   const std::uint32_t fps = h.framesPerSecond == 0 ? 30 : h.framesPerSecond;
-  if (!output_.prepare()) return refuse(WriteFailure::Kind::Output);
-  file_ = aviOpenFile(h.width, h.height, fps, output_.temporaryPath());
-  if (!file_ && output_.removeLeftover()) file_ = aviOpenFile(h.width, h.height, fps, output_.temporaryPath());
-  if (!file_) return refuse(WriteFailure::Kind::Output);
+  const bool created = output_.create([&](const char16_t* path) {
+    file_ = aviOpenFile(h.width, h.height, fps, path);
+    return file_ != nullptr;
+  });
+  if (!created) return refuse(WriteFailure::Kind::Output);
   stream_ = aviAddStream(file_);
   if (!stream_) {
     platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::OutOfMemory));

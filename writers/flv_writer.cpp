@@ -49,10 +49,11 @@ bool FLVWriter::open(const xtd::strview* header) {
   headerBlock_ = block.takeBuffer();
 
   platform::FileApi& fs = platform::files();
-  if (!output_.prepare()) return refuse(WriteFailure::Kind::Output);
-  file_ = fs.createNew(output_.temporaryPath());
-  if (file_ == platform::kInvalidFile && output_.removeLeftover()) file_ = fs.createNew(output_.temporaryPath());
-  if (file_ == platform::kInvalidFile) return refuse(WriteFailure::Kind::Output);
+  const bool created = output_.create([&](const char16_t* path) {
+    file_ = fs.createNew(path);
+    return file_ != platform::kInvalidFile;
+  });
+  if (!created) return refuse(WriteFailure::Kind::Output);
 
   buffer_ = std::make_unique<xtd::dstringbuf>();
   buffer_->reset(kBufferCapacity);

@@ -22,21 +22,28 @@ class StagedOutput {
   const char16_t* finalPath() const { return final_.data(); }
   const char16_t* temporaryPath() const { return temporary_.data(); }
 
-  // Call before creating the temporary file; false (with Kind::IsDirectory
-  // recorded) when the final name is a directory, which a rename cannot
-  // replace.
-  bool prepare();
-  // After a failed creation: true when the temporary name was taken by
-  // what an earlier run left behind and that has been removed, so that the
-  // creation may be tried once more. Only the run that holds the archive's
-  // lock writes this name, so whatever is there is a killed run's.
-  bool removeLeftover();
+  // Creates the temporary file through `make`, which creates a new file at
+  // the path it is given and reports whether it did. Refuses when the final
+  // name is a directory, which a rename cannot replace (Kind::IsDirectory),
+  // and clears away what an earlier run left at the temporary name: only
+  // the run that holds the archive's lock writes it, so whatever is there
+  // is a killed run's. False with the reason in lastFileError().
+  template <class Make>
+  bool create(Make make) {
+    if (!prepare()) return false;
+    return make(temporaryPath()) || (removeLeftover() && make(temporaryPath()));
+  }
   // Gives the complete, flushed and closed temporary file the final name.
   bool commit();
   // Removes the temporary file (closed) if one may have been created.
   void discard();
 
  private:
+  bool prepare();
+  // After a failed creation: true when the temporary name was taken and
+  // what took it has been removed.
+  bool removeLeftover();
+
   xtd::dwstring final_;
   xtd::dwstring temporary_;
   bool pending_ = false;

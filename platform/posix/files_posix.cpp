@@ -51,10 +51,12 @@ class PosixFiles final : public FileApi {
     // Non-blocking, in case the name became a FIFO since the look.
     const int f = openRetrying(p, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (f < 0) return posix::fail(), kInvalidFile;
-    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
-      const int e = errno;
+    const bool regular = ::fstat(f, &st) == 0 ? S_ISREG(st.st_mode) || notRegular() : posix::fail();
+    if (!regular) {
+      const SystemError error = lastFileError();
       ::close(f);
-      return (S_ISREG(st.st_mode) ? posix::fail(e) : notRegular()), kInvalidFile;
+      setLastFileError(error);
+      return kInvalidFile;
     }
     ::fcntl(f, F_SETFL, ::fcntl(f, F_GETFL) & ~O_NONBLOCK);
     return f;
@@ -100,7 +102,7 @@ class PosixFiles final : public FileApi {
     while (r != 0 && errno == EINTR);
     if (r == 0) return LockResult::Locked;
     posix::fail();
-    return errno == EWOULDBLOCK ? LockResult::Busy : LockResult::Failed;
+    return lastFileError().kind == SystemError::Kind::Busy ? LockResult::Busy : LockResult::Failed;
   }
 
   bool nextData(FileHandle f, std::uint64_t offset, std::uint64_t& dataOffset) override {
