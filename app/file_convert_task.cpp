@@ -3,11 +3,13 @@
 #include <memory>
 
 #include "app/finisher.h"
+#include "app/leftovers.h"
 #include "app/progress.h"
 #include "app/run_report.h"
 #include "archive/avd_reader.h"
 #include "ostra/task_dispatcher.h"
 #include "writers/create_writer.h"
+#include "writers/output_path.h"
 #include "writers/stream_header.h"
 
 namespace {
@@ -24,9 +26,58 @@ ConversionOutcome cannotOpen() {
       return ConversionOutcome::because(Reason::Vanished, e);
     case SystemError::Kind::NameTooLong:
       return ConversionOutcome::because(Reason::PathTooLong, e);
+    case SystemError::Kind::Busy:
+      return ConversionOutcome::because(Reason::HeldByProgram, e);
     default:
       return ConversionOutcome::because(Reason::CannotOpen, e);
   }
+}
+
+// An archive whose name went away once it was opened: converted by another
+// run if an output of its name is there, else simply gone.
+ConversionOutcome gone(xtd::wstrview path) {
+  for (const char16_t* extension : {u"flv", u"avi"}) {
+    xtd::dwstring output = outputPathFor(path, xtd::wstrview(extension, 3));
+    platform::FileStatus status;
+    if (platform::files().pathStatus(output.c_str(), status) && status.kind == platform::FileKind::Regular) {
+      return ConversionOutcome::because(Reason::ConvertedElsewhere);
+    }
+  }
+  return ConversionOutcome::because(Reason::Vanished, platform::simulatedError(SystemError::Kind::NotFound));
+}
+
+// Opens and locks the archive whose name is `path`, as the file that name
+// means now; an outcome when it cannot be converted now.
+std::optional<ConversionOutcome> claim(xtd::wstrview path, AvdReader& reader) {
+  // A name that comes to mean another file while it is opened is opened
+  // again; a few times, for a file replaced over and over.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!reader.openArchive(path)) return cannotOpen();
+    switch (reader.claimArchive()) {
+      case AvdReader::Claim::Taken:
+        break;
+      case AvdReader::Claim::HeldByThisRun:
+        return ConversionOutcome::because(Reason::WaitingForOtherName);
+      case AvdReader::Claim::HeldByAnotherRun:
+        return ConversionOutcome::because(Reason::InUse);
+      case AvdReader::Claim::Failed:
+        return ConversionOutcome::because(Reason::CannotLock, platform::lastFileError());
+    }
+    // Another run may have converted and removed the archive between this
+    // run's open and its lock.
+    switch (reader.checkName()) {
+      case AvdReader::Name::Same:
+        return std::nullopt;
+      case AvdReader::Name::Gone:
+        return gone(path);
+      case AvdReader::Name::Unknown:
+        return ConversionOutcome::because(Reason::CannotOpen, platform::lastFileError());
+      case AvdReader::Name::Other:
+        reader.closeArchive();
+        break;
+    }
+  }
+  return ConversionOutcome::because(Reason::ChangedWhileRead);
 }
 
 ConversionOutcome readError(const AvdReader& reader) {
@@ -60,23 +111,23 @@ ConversionOutcome writerRefused(const WriterIf& writer) {
       return ConversionOutcome::because(Reason::HeaderRefused);
     case WriteFailure::Kind::Limit:
       return ConversionOutcome::because(Reason::OutputTooLarge);
-    default:
-      return ConversionOutcome::because(Reason::OutputFailed, f.error);
+    default: {
+      ConversionOutcome o = ConversionOutcome::because(Reason::OutputFailed, f.error);
+      o.subject = f.subject == WriteFailure::Subject::Output ? ConversionOutcome::Subject::Output
+                                                             : ConversionOutcome::Subject::Temporary;
+      o.extension = writer.outputExtension();
+      return o;
+    }
   }
 }
 
 // The conversion up to a complete output, which goes to the finisher; an
 // outcome only when the conversion ended before that.
-std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher) {
-  if (!reader.openArchive(path)) return cannotOpen();
-  switch (reader.lockArchive()) {
-    case platform::LockResult::Locked:
-      break;
-    case platform::LockResult::Busy:
-      return ConversionOutcome::because(Reason::InUse);
-    case platform::LockResult::Failed:
-      return ConversionOutcome::because(Reason::CannotLock, platform::lastFileError());
-  }
+std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
+                                        const Leftovers* leftovers) {
+  if (std::optional<ConversionOutcome> refused = claim(path, reader)) return refused;
+  // Only while the archive is held: no other run writes these now.
+  if (leftovers) removeLeftovers(path, *leftovers);
 
   xtd::strview header;
   const AvdRecordHeader* first = reader.readRecord(header);
@@ -122,18 +173,19 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
       o.offset = stopOffset;
       return o;
     }
-    // A file that grew is still being recorded; one that shrank was meddled with.
+    // A file that grew is still being recorded; one that shrank was
+    // meddled with, and what was read of it may not be what it held.
     case AvdReader::Extent::Grew:
       if (outcome.reason == Reason::Converted) outcome.reason = Reason::BeingWritten;
       break;
     case AvdReader::Extent::Shrank:
-      if (outcome.reason == Reason::Converted) outcome.reason = Reason::Changed;
-      break;
+      return ConversionOutcome::because(Reason::ChangedWhileRead);
   }
   outcome.size = reader.sizeAtEnd();
 
   if (!writer->complete()) return writerRefused(*writer);
-  finisher.take(CompletedConversion{std::move(writer), reader.holdArchive(), outcome});
+  outcome.extension = writer->outputExtension();
+  finisher.take(CompletedConversion{reader.holdArchive(), std::move(writer), outcome});
   return std::nullopt;
 }
 
@@ -141,9 +193,7 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
 class CommitAtOnce final : public CompletionSink {
  public:
   void take(CompletedConversion conversion) override {
-    std::vector<CompletedConversion> batch;
-    batch.push_back(std::move(conversion));
-    commitConversions(batch, [this](xtd::wstrview, const ConversionOutcome& o) { outcome = o; });
+    commitConversions(&conversion, 1, [this](xtd::wstrview, const ConversionOutcome& o) { outcome = o; });
   }
 
   ConversionOutcome outcome = ConversionOutcome::because(Reason::OutOfMemory);
@@ -151,10 +201,11 @@ class CommitAtOnce final : public CompletionSink {
 
 }  // namespace
 
-std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher) {
+std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
+                                                const Leftovers* leftovers) {
   std::optional<ConversionOutcome> outcome;
   try {
-    outcome = convert(path, reader, finisher);
+    outcome = convert(path, reader, finisher, leftovers);
   } catch (...) {
     // Out of memory (nothing else is thrown here): this archive stays, the
     // others go on.
@@ -179,14 +230,23 @@ ConversionOutcome convertArchive(xtd::wstrview path) {
   }
 }
 
-void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick /*now*/) {
+void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick now) {
   std::optional<ConversionOutcome> outcome;
   try {
     AvdReader reader;
     // Without a finisher the output is committed at once.
-    outcome = finisher_ ? convertArchive(path_.view(), reader, *finisher_) : convertArchive(path_.view(), reader);
+    outcome = finisher_ ? convertArchive(path_.view(), reader, *finisher_, leftovers_.get())
+                        : convertArchive(path_.view(), reader);
   } catch (...) {
     outcome = ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
+  }
+  if (outcome && outcome->reason == ConversionOutcome::Reason::WaitingForOtherName) {
+    // The other name's conversion may be waiting for company in a batch:
+    // that batch goes now, and this name is tried again shortly.
+    if (finisher_) finisher_->commitAll();
+    due = static_cast<Ostra::Tick>(static_cast<std::uint32_t>(now) + kRetryTicks);
+    context.disposition = Ostra::TaskContext::RunAtDue;
+    return;
   }
   if (outcome && report_) report_->record(path_.view(), *outcome);
   progress().archiveFinished();

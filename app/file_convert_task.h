@@ -1,8 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "app/conversion_outcome.h"
+#include "app/leftovers.h"
 #include "ostra/task.h"
 #include "xtd/dstring.h"
 
@@ -17,8 +19,12 @@ class RunReport;
 // deletes itself.
 class FileConvertTask : public Ostra::Task {
  public:
-  FileConvertTask(xtd::wstrview path, RunReport* report, Finisher* finisher)
-      : path_(path), report_(report), finisher_(finisher) {}
+  // How long a name waits for another name of its file to be let go.
+  static constexpr std::int32_t kRetryTicks = 10;
+
+  FileConvertTask(xtd::wstrview path, RunReport* report, Finisher* finisher,
+                  std::shared_ptr<const Leftovers> leftovers = nullptr)
+      : path_(path), report_(report), finisher_(finisher), leftovers_(std::move(leftovers)) {}
 
   void run(Ostra::TaskContext& context, Ostra::Tick now) override;
 
@@ -26,6 +32,7 @@ class FileConvertTask : public Ostra::Task {
   xtd::dwstring path_;
   RunReport* report_;
   Finisher* finisher_;
+  std::shared_ptr<const Leftovers> leftovers_;
 };
 
 // The whole conversion of the archive at `path`, its output committed at
@@ -37,4 +44,6 @@ ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader);
 // The conversion with a finisher that commits complete outputs in batches
 // and records their outcomes: an outcome here only when the conversion
 // ended before its output was complete.
-std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher);
+// `leftovers`: the temporary files the scan found beside the archive.
+std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
+                                                const Leftovers* leftovers = nullptr);

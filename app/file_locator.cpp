@@ -4,6 +4,7 @@
 #include "app/run_report.h"
 #include "ostra/task_dispatcher.h"
 #include "platform/paths.h"
+#include "writers/temporary_name.h"
 
 void FileLocator::findFiles(xtd::wstrview ext) {
   ext_.assign(ext);
@@ -26,6 +27,8 @@ void FileLocator::scan(xtd::wstrview dir) {
     return;
   }
 
+  // Filled as the listing goes on: every archive of the directory shares it.
+  std::shared_ptr<Leftovers> leftovers;
   platform::DirectoryEntry e;
   while (listing.next(e)) {
     const xtd::wstrview name(e.name, e.nameLength);
@@ -39,7 +42,11 @@ void FileLocator::scan(xtd::wstrview dir) {
     } else if (walked) {
       scan(entry.view());
     } else if (matched) {
-      found(entry.view());
+      if (!leftovers) leftovers = std::make_shared<Leftovers>();
+      found(entry.view(), leftovers);
+    } else if (!e.isDirectory && !e.unrepresentable && isTemporaryName(name)) {
+      if (!leftovers) leftovers = std::make_shared<Leftovers>();
+      leftovers->push_back(xtd::dwstring(entry.view()));
     }
     entry.resize(baseLength);
   }
@@ -57,8 +64,8 @@ void FileLocator::skipped(xtd::wstrview path, const ConversionOutcome& why) {
   if (report_) report_->record(path, why);
 }
 
-void FileLocator::found(xtd::wstrview path) {
+void FileLocator::found(xtd::wstrview path, std::shared_ptr<const Leftovers> leftovers) {
   ++count_;
   // Queued only: no worker runs before the scan is complete.
-  if (dispatcher_) dispatcher_->post(new FileConvertTask(path, report_, finisher_));
+  if (dispatcher_) dispatcher_->post(new FileConvertTask(path, report_, finisher_, std::move(leftovers)));
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <set>
 
 #include "app/conversion_outcome.h"
+#include "app/leftovers.h"
 #include "platform/directory.h"
 #include "xtd/dstring.h"
 
@@ -34,8 +36,9 @@ class FileLocator {
   void scan(xtd::wstrview dir);
 
  protected:
-  // Called for each match with a view valid only during the call.
-  virtual void found(xtd::wstrview path);
+  // Called for each match with a view valid only during the call, and the
+  // temporary files the directory holds (filled while the scan goes on).
+  virtual void found(xtd::wstrview path, std::shared_ptr<const Leftovers> leftovers);
   // Called for what the walk leaves out: a directory it cannot read, an
   // archive or directory whose name it cannot represent.
   virtual void skipped(xtd::wstrview path, const ConversionOutcome& why);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,10 +14,12 @@
 #include "xtd/dstring.h"
 
 // A conversion whose output is complete, waiting to be made durable under
-// its final name before its archive may go.
+// its final name before its archive may go. The writer, with its temporary
+// file, goes before the archive and its lock: no other run may take the
+// archive while this run's temporary file is still there.
 struct CompletedConversion {
-  std::unique_ptr<WriterIf> writer;
   ArchiveHold archive;
+  std::unique_ptr<WriterIf> writer;
   // Converted, or why the archive stays although its output is written.
   ConversionOutcome outcome;
   bool committed = false;
@@ -26,6 +29,7 @@ struct CompletedConversion {
 class CompletionSink {
  public:
   // The outcome of a conversion that has been committed (or failed to be).
+  // It must not throw: the outcome of every archive is told once.
   using Record = std::function<void(xtd::wstrview archive, const ConversionOutcome& outcome)>;
 
   virtual void take(CompletedConversion conversion) = 0;
@@ -34,11 +38,12 @@ class CompletionSink {
   ~CompletionSink() = default;
 };
 
-// Commits a batch of completed conversions of one directory and records
-// each one's outcome: flushes each output to stable storage and gives it its
+// Commits `count` completed conversions of one directory and records each
+// one's outcome: flushes each output to stable storage and gives it its
 // final name, makes the names durable with one sync of the directory, and
-// only then deletes the archives.
-void commitConversions(std::vector<CompletedConversion>& batch, const CompletionSink::Record& record);
+// only then deletes the archives. Every conversion's outcome is recorded,
+// without memory of its own, whatever fails.
+void commitConversions(CompletedConversion* batch, std::size_t count, const CompletionSink::Record& record);
 
 // Commits completed conversions in batches of one directory: flushes each
 // output to stable storage and gives it its final name, makes the names
@@ -58,6 +63,7 @@ class Finisher final : public CompletionSink {
   // cost the disk the same alone, and nothing should wait for them.
   static constexpr std::uint64_t kLargeArchive = 16 * 1024 * 1024;
 
+  // Throws std::bad_alloc without memory for the first batch.
   explicit Finisher(Record record, std::uint32_t batchLimit = kBatchLimit);
   // Commits what is still pending.
   ~Finisher();
@@ -66,13 +72,16 @@ class Finisher final : public CompletionSink {
 
   // Takes a completed conversion, from any thread; the outcome goes to the
   // record once the batch it joins is committed, on the thread that
-  // commits it.
+  // commits it. Without memory for a batch the conversion is committed
+  // alone at once.
   void take(CompletedConversion conversion) override;
   // Commits every pending batch.
   void commitAll();
 
  private:
-  // Lock held: hands the open batch over for committing.
+  // Lock held: hands the open batch over for committing, leaving room for
+  // the next one; throws std::bad_alloc, with nothing handed over, when
+  // there is no memory for that room.
   std::vector<CompletedConversion> closeBatch();
 
   Record record_;

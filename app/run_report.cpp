@@ -1,19 +1,63 @@
 #include "app/run_report.h"
 
 #include <algorithm>
+#include <new>
 
+#include "platform/paths.h"
+#include "writers/output_path.h"
+#include "writers/temporary_name.h"
 #include "xtd/utf8.h"
 
 namespace {
 
 using Reason = ConversionOutcome::Reason;
+using Subject = ConversionOutcome::Subject;
 
-std::string systemReason(const platform::SystemError& error) {
-  return error ? platform::describe(error) : std::string("unknown reason");
+std::string utf8(xtd::wstrview text) {
+  xtd::dstring bytes;
+  xtd::wide_to_utf8(text.data, text.data + text.length, bytes);
+  return std::string(bytes.data(), bytes.length());
+}
+
+xtd::wstrview nameOf(xtd::wstrview path) {
+  std::uint32_t start = path.length;
+  while (start > 0 && path[start - 1] != platform::kPathSeparator) --start;
+  return xtd::wstrview(path.data + start, path.length - start);
+}
+
+// The file a failed call was about, as the report names it: a file beside
+// the archive by its name, the directory by its path; nothing for the
+// archive itself, which the line names already.
+std::string subjectOf(const ConversionOutcome& o, xtd::wstrview archive) {
+  if (o.subject == Subject::Directory) {
+    const xtd::wstrview name = nameOf(archive);
+    std::uint32_t length = archive.length - name.length;
+    if (length > 1) --length;  // without the separator, unless it is the root
+    return utf8(xtd::wstrview(archive.data, length));
+  }
+  if (o.subject == Subject::Archive || !o.extension) return {};
+  const xtd::dwstring output = outputPathFor(archive, xtd::wstrview(o.extension, 3));
+  if (o.subject == Subject::Output) return utf8(nameOf(output.view()));
+  const xtd::dwstring temporary = temporaryPathFor(output.view());
+  return utf8(nameOf(temporary.view()));
+}
+
+// The system's reason, after the call that failed and the file it was
+// about: "fsync a.flv.1234-0badf00d.avdconv-tmp: Input/output error".
+std::string systemReason(const ConversionOutcome& o, xtd::wstrview archive) {
+  if (!o.error) return "unknown reason";
+  std::string text;
+  if (o.error.call) {
+    text = o.error.call;
+    const std::string subject = subjectOf(o, archive);
+    if (!subject.empty()) text += " " + subject;
+    text += ": ";
+  }
+  return text + platform::describe(o.error);
 }
 
 // The reason in plain words, as the report gives it.
-std::string describeOutcome(const ConversionOutcome& o) {
+std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
   switch (o.reason) {
     case Reason::Converted:
       return "converted";
@@ -31,27 +75,46 @@ std::string describeOutcome(const ConversionOutcome& o) {
              ", output written, archive kept";
     case Reason::InUse:
       return "in use by another run";
+    case Reason::HeldByProgram:
+      return "in use by another program";
     case Reason::BeingWritten:
       return "still being written by another program, output written, archive kept";
+    case Reason::RecentlyWritten:
+      return "still being written (modified " + std::to_string(o.number) +
+             " s ago; writers cannot be seen here), output written, archive kept";
+    case Reason::Interrupted:
+      return "interrupted, archive kept";
+    case Reason::WaitingForOtherName:
+      return "waiting for another name of the same file";
     case Reason::NotRegular:
       return "not a regular file";
     case Reason::Vanished:
       return "gone before it could be converted";
+    case Reason::ConvertedElsewhere:
+      return "converted by another run";
     case Reason::CannotOpen:
-      return "cannot open: " + systemReason(o.error);
+      return "cannot open: " + systemReason(o, archive);
     case Reason::CannotLock:
-      return "cannot lock: " + systemReason(o.error);
+      return "cannot lock: " + systemReason(o, archive);
     case Reason::ReadError:
-      return "read error at byte " + std::to_string(o.offset) + ": " + systemReason(o.error);
+      return "read error at byte " + std::to_string(o.offset) + ": " + systemReason(o, archive);
     case Reason::OutputFailed:
       if (o.error.kind == platform::SystemError::Kind::IsDirectory) return "output name is a directory";
-      return "output could not be written: " + systemReason(o.error);
+      return "output could not be written: " + systemReason(o, archive);
     case Reason::OutputTooLarge:
       return "output would be larger than its format can hold";
+    case Reason::ChangedWhileRead:
+      return "changed while it was read, archive kept";
     case Reason::Changed:
       return "changed while it was converted, output written, archive kept";
     case Reason::CannotDelete:
-      return "output written, archive could not be deleted: " + systemReason(o.error);
+      return "output written, archive could not be deleted: " + systemReason(o, archive);
+    case Reason::NotDurable:
+      return "output written, archive kept: " + systemReason(o, archive);
+    case Reason::Displaced:
+      return "output written, archive kept: another file took the output's name";
+    case Reason::MetadataNotSet:
+      return "archive deleted, but the output lacks its owner, permissions or times: " + systemReason(o, archive);
     case Reason::OutOfMemory:
       return "out of memory";
     case Reason::PathTooLong:
@@ -59,24 +122,29 @@ std::string describeOutcome(const ConversionOutcome& o) {
     case Reason::UnrepresentableName:
       return "name cannot be represented";
     case Reason::UnreadableDirectory:
-      return "directory cannot be read: " + systemReason(o.error);
+      return "directory cannot be read: " + systemReason(o, archive);
   }
   return "unknown outcome";
 }
 
+const char* prefixOf(const ConversionOutcome& o) {
+  if (o.converted()) return "avdconv: converted ";
+  return o.skipped() ? "avdconv: skipped " : "avdconv: kept ";
+}
+
 }  // namespace
 
-void RunReport::record(xtd::wstrview path, const ConversionOutcome& outcome) {
-  if (outcome.reason == Reason::Converted) {
-    converted_.fetch_add(1, std::memory_order_relaxed);
-    return;
+void RunReport::record(xtd::wstrview path, const ConversionOutcome& outcome) noexcept {
+  if (outcome.converted()) converted_.fetch_add(1, std::memory_order_relaxed);
+  if (outcome.reason == Reason::Converted) return;
+  try {
+    Entry entry{xtd::dwstring(path), outcome};
+    Ostra::LockGuard guard(lock_);
+    entries_.push_back(std::move(entry));
+  } catch (const std::bad_alloc&) {
+    unnamed_.fetch_add(1, std::memory_order_relaxed);
+    if (outcome.failed()) unnamedFailed_.store(true, std::memory_order_relaxed);
   }
-  Entry entry;
-  entry.path.reserve(path.length);
-  xtd::wide_to_utf8(path.data, path.data + path.length, entry.path);
-  entry.outcome = outcome;
-  Ostra::LockGuard guard(lock_);
-  entries_.push_back(std::move(entry));
 }
 
 std::string RunReport::text() const {
@@ -85,25 +153,35 @@ std::string RunReport::text() const {
     Ostra::LockGuard guard(lock_);
     for (const Entry& e : entries_) sorted.push_back(&e);
   }
-  if (sorted.empty()) return {};
+  const std::uint32_t unnamed = unnamed_.load(std::memory_order_relaxed);
+  if (sorted.empty() && unnamed == 0) return {};
   std::sort(sorted.begin(), sorted.end(), [](const Entry* a, const Entry* b) {
-    return std::string_view(a->path.data(), a->path.length()) < std::string_view(b->path.data(), b->path.length());
+    return std::u16string_view(a->path.data(), a->path.length()) < std::u16string_view(b->path.data(), b->path.length());
   });
   std::string out;
-  std::uint32_t kept = 0;
+  std::uint32_t kept = 0, skipped = 0;
   for (const Entry* e : sorted) {
-    const bool skipped = e->outcome.skipped();
-    kept += skipped ? 0 : 1;
-    out += skipped ? "avdconv: skipped " : "avdconv: kept ";
-    out.append(e->path.data(), e->path.length());
-    out += ": " + describeOutcome(e->outcome) + "\n";
+    if (e->outcome.converted()) {
+    } else if (e->outcome.skipped()) {
+      ++skipped;
+    } else {
+      ++kept;
+    }
+    out += prefixOf(e->outcome);
+    out += utf8(e->path.view());
+    out += ": " + describeOutcome(e->outcome, e->path.view()) + "\n";
+  }
+  if (unnamed != 0) {
+    out += "avdconv: " + std::to_string(unnamed) +
+           " more archives or entries were kept or skipped; their names could not be kept for want of memory\n";
   }
   out += "avdconv: " + std::to_string(converted()) + " converted, " + std::to_string(kept) + " kept, " +
-         std::to_string(sorted.size() - kept) + " skipped\n";
+         std::to_string(skipped) + " skipped\n";
   return out;
 }
 
 int RunReport::exitStatus() const {
+  if (unnamedFailed_.load(std::memory_order_relaxed)) return 1;
   Ostra::LockGuard guard(lock_);
   return std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.outcome.failed(); }) ? 1 : 0;
 }

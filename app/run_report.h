@@ -19,8 +19,9 @@ class RunReport {
   RunReport(const RunReport&) = delete;
   RunReport& operator=(const RunReport&) = delete;
 
-  // From any thread.
-  void record(xtd::wstrview path, const ConversionOutcome& outcome);
+  // From any thread. Without memory for the entry, the archive is still
+  // counted, and the report says how many went without their names.
+  void record(xtd::wstrview path, const ConversionOutcome& outcome) noexcept;
 
   std::uint32_t converted() const { return converted_.load(std::memory_order_relaxed); }
 
@@ -32,11 +33,15 @@ class RunReport {
 
  private:
   struct Entry {
-    xtd::dstring path;  // UTF-8
+    xtd::dwstring path;
     ConversionOutcome outcome;
   };
 
   mutable Ostra::Lock lock_{"RunReport"};
   std::vector<Entry> entries_;
   std::atomic<std::uint32_t> converted_{0};
+  // Outcomes recorded without an entry, for lack of memory: those of kept
+  // archives and skipped entries, and whether any of them failed.
+  std::atomic<std::uint32_t> unnamed_{0};
+  std::atomic<bool> unnamedFailed_{false};
 };

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+
+#include "archive/held_archive.h"
 #include "platform/files.h"
 #include "xtd/dstring.h"
 
@@ -8,44 +11,48 @@
 class ArchiveHold {
  public:
   ArchiveHold() = default;
-  ArchiveHold(xtd::wstrview path, platform::FileHandle handle, const platform::FileStatus& status)
-      : path_(path), handle_(handle), status_(status) {
+  ArchiveHold(xtd::wstrview path, platform::ScopedFile file, HeldArchive held, const platform::FileStatus& status)
+      : path_(path), held_(std::move(held)), file_(std::move(file)), status_(status) {
     path_.c_str();
   }
-  ~ArchiveHold() { release(); }
-  ArchiveHold(ArchiveHold&& other) noexcept { *this = std::move(other); }
+  ArchiveHold(ArchiveHold&&) noexcept = default;
   ArchiveHold& operator=(ArchiveHold&& other) noexcept {
     if (this != &other) {
       release();
       path_.swap(other.path_);
-      handle_ = other.handle_;
+      held_ = std::move(other.held_);
+      file_ = std::move(other.file_);
       status_ = other.status_;
-      other.handle_ = platform::kInvalidFile;
     }
     return *this;
   }
+  ~ArchiveHold() { release(); }
 
   const xtd::dwstring& path() const { return path_; }
-  platform::FileHandle handle() const { return handle_; }
+  platform::FileHandle handle() const { return file_.get(); }
+  // The archive as it stood when it was read to its end.
+  const platform::FileStatus& status() const { return status_; }
 
+  // How a removal ended; `modifiedAgo` (seconds) for a Recent one.
+  struct Removal {
+    platform::RemoveResult result = platform::RemoveResult::Failed;
+    std::int64_t modifiedAgo = 0;
+  };
   // Removes the archive if its name still means the file as it stood when
-  // it was read to its end and nobody is writing it (see
-  // FileApi::removeIfUnchanged), and lets it go.
-  platform::RemoveResult remove() {
-    const platform::FileHandle held = handle_;
-    handle_ = platform::kInvalidFile;
-    if (held == platform::kInvalidFile) return platform::RemoveResult::Failed;
-    return platform::files().removeIfUnchanged(path_.data(), held, status_);
-  }
+  // it was read to its end and nobody may be writing it (see
+  // ArchiveRemoval), and lets it go.
+  Removal remove();
 
   // Lets the archive go without removing it.
   void release() {
-    if (handle_ != platform::kInvalidFile) platform::files().close(handle_);
-    handle_ = platform::kInvalidFile;
+    file_.close();
+    held_.reset();
   }
 
  private:
   xtd::dwstring path_;
-  platform::FileHandle handle_ = platform::kInvalidFile;
+  // Forgotten only after the lock has gone with the file.
+  HeldArchive held_;
+  platform::ScopedFile file_;
   platform::FileStatus status_;
 };

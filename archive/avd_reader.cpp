@@ -29,15 +29,37 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   endOffset_ = tailOffset_ = examined_ = failedReadOffset_ = 0;
   readError_ = platform::SystemError{};
   endStatus_ = platform::FileStatus{};
-  handle_ = platform::files().openForRead(path_.c_str());
-  if (handle_ == platform::kInvalidFile) return false;
-  platform::files().adviseSequential(handle_);
+  file_ = platform::ScopedFile(platform::files().openForRead(path_.c_str()));
+  if (!file_) return false;
+  platform::files().adviseSequential(file_.get());
   return true;
 }
 
-platform::LockResult AvdReader::lockArchive() {
-  if (handle_ == platform::kInvalidFile) return platform::LockResult::Failed;
-  return platform::files().tryLock(handle_);
+AvdReader::Claim AvdReader::claimArchive() {
+  platform::FileApi& fs = platform::files();
+  if (!file_ || !fs.status(file_.get(), opened_)) return Claim::Failed;
+  // Twice: the holder may have let go between the first try and the look.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    switch (fs.tryLock(file_.get())) {
+      case platform::LockResult::Locked:
+        held_ = HeldArchive(opened_.identity);
+        return Claim::Taken;
+      case platform::LockResult::Failed:
+        return Claim::Failed;
+      case platform::LockResult::Busy:
+        if (HeldArchive::heldByThisRun(opened_.identity)) return Claim::HeldByThisRun;
+        break;
+    }
+  }
+  return Claim::HeldByAnotherRun;
+}
+
+AvdReader::Name AvdReader::checkName() {
+  platform::FileStatus named;
+  if (!platform::files().pathStatus(path_.c_str(), named)) {
+    return platform::lastFileError().kind == platform::SystemError::Kind::NotFound ? Name::Gone : Name::Unknown;
+  }
+  return named.identity == opened_.identity ? Name::Same : Name::Other;
 }
 
 bool AvdReader::refill(std::uint32_t n) {
@@ -45,27 +67,31 @@ bool AvdReader::refill(std::uint32_t n) {
   // The unread tail is read again from the file rather than moved in memory.
   const std::uint64_t start = position();
   failedReadOffset_ = start;
-  if (handle_ == platform::kInvalidFile) {
-    handle_ = fs.openForRead(path_.c_str());
-    if (handle_ == platform::kInvalidFile) return false;
+  if (!file_) {
+    file_ = platform::ScopedFile(fs.openForRead(path_.c_str()));
+    if (!file_) return false;
   }
   const std::uint32_t size = n > chunk_ ? n : chunk_;
   buffer_.clear();
   remaining_ = 0;
   cursor_ = nullptr;
-  if (!fs.seek(handle_, start)) return false;
+  if (!fs.seek(file_.get(), start)) return false;
   filePos_ = start;
   // What lies before the unread tail is never read again.
   if (start > released_) {
-    fs.adviseDone(handle_, released_, start - released_);
+    fs.adviseDone(file_.get(), released_, start - released_);
     released_ = start;
   }
   buffer_.reserve(size);
 
   std::uint32_t got = 0;
-  if (!fs.read(handle_, buffer_.data(), size, got)) return false;
+  if (!fs.read(file_.get(), buffer_.data(), size, got)) {
+    // The read that failed began after the bytes that came.
+    failedReadOffset_ = start + got;
+    return false;
+  }
   platform::FileStatus status;
-  const bool sized = fs.status(handle_, status);
+  const bool sized = fs.status(file_.get(), status);
 
   filePos_ += got;
   if (got != 0) buffer_.extend(got);
@@ -145,12 +171,12 @@ AvdReader::Tail AvdReader::scanTail() {
     std::uint64_t data = at;
     std::uint32_t got = 0;
     // A hole reads as zeros and need not be read.
-    const bool ok = fs.nextData(handle_, at, data) && (at = data > at ? data : at, fs.seek(handle_, at)) &&
-                    fs.read(handle_, buffer_.data(), size, got);
+    const bool ok = fs.nextData(file_.get(), at, data) && (at = data > at ? data : at, fs.seek(file_.get(), at)) &&
+                    fs.read(file_.get(), buffer_.data(), size, got);
     if (!ok) {
       readError_ = platform::lastFileError();
       end_ = End::ReadFailed;
-      endOffset_ = at;
+      endOffset_ = at + got;
       return Tail::ReadFailed;
     }
     if (got == 0) break;
@@ -163,7 +189,7 @@ AvdReader::Tail AvdReader::scanTail() {
 }
 
 AvdReader::Extent AvdReader::checkExtent() {
-  if (handle_ == platform::kInvalidFile || !platform::files().status(handle_, endStatus_)) {
+  if (!file_ || !platform::files().status(file_.get(), endStatus_)) {
     readError_ = platform::lastFileError();
     return Extent::Unknown;
   }
@@ -172,17 +198,14 @@ AvdReader::Extent AvdReader::checkExtent() {
 }
 
 ArchiveHold AvdReader::holdArchive() {
-  ArchiveHold hold(path_.view(), handle_, endStatus_);
-  handle_ = platform::kInvalidFile;
+  ArchiveHold hold(path_.view(), std::move(file_), std::move(held_), endStatus_);
   closeArchive();
   return hold;
 }
 
 void AvdReader::closeArchive() {
-  if (handle_ != platform::kInvalidFile) {
-    platform::files().close(handle_);
-    handle_ = platform::kInvalidFile;
-  }
+  file_.close();
+  held_.reset();
   buffer_.clear();
   cursor_ = nullptr;
   remaining_ = 0;

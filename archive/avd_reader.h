@@ -4,6 +4,7 @@
 
 #include "archive/archive_hold.h"
 #include "archive/avd_record_header.h"
+#include "archive/held_archive.h"
 #include "platform/files.h"
 #include "xtd/dstring.h"
 
@@ -35,8 +36,21 @@ class AvdReader {
   // Opens the archive for reading; others may keep it open for writing.
   // Refuses anything but a regular file, without blocking.
   bool openArchive(xtd::wstrview path);
-  // Keeps other runs of the program off the archive until it is closed.
-  platform::LockResult lockArchive();
+
+  // Who holds the archive's lock once this reader has asked for it.
+  enum class Claim : std::uint8_t {
+    Taken,             // this reader: other runs stay off the file until it is closed
+    HeldByThisRun,     // this run, through another name of the file (a hard link)
+    HeldByAnotherRun,
+    Failed,            // see lastFileError()
+  };
+  // Takes the lock that keeps other runs of the program off the archive.
+  // Throws std::bad_alloc without memory to record it.
+  Claim claimArchive();
+
+  // Whether the archive's name still means the file this reader opened.
+  enum class Name : std::uint8_t { Same, Gone, Other, Unknown };
+  Name checkName();
 
   // Sets `out` to the next `n` bytes, or fewer at the end of the data.
   // False only when the file could not be reopened or a read failed.
@@ -104,7 +118,10 @@ class AvdReader {
   std::uint64_t filePos_ = 0;
   // The cached pages before this offset have been given back.
   std::uint64_t released_ = 0;
-  platform::FileHandle handle_ = platform::kInvalidFile;
+  // Forgotten only after the lock has gone with the file.
+  HeldArchive held_;
+  platform::ScopedFile file_;
+  platform::FileStatus opened_;
   bool eof_ = false;
   AvdRecordHeader header_;
 

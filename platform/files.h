@@ -14,6 +14,13 @@ inline constexpr FileHandle kInvalidFile = -1;
 // A buffered C runtime stream (FILE) opened by this layer.
 struct Stream;
 
+// The units of file times: FILETIME's 100 ns on Windows, nanoseconds on POSIX.
+#ifdef _WIN32
+inline constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
+#else
+inline constexpr std::int64_t kFileTimeUnitsPerSecond = 1000000000;
+#endif
+
 // Identifies a file or directory independently of the path that reached
 // it: device and inode, or volume serial and file index.
 struct FileIdentity {
@@ -26,33 +33,77 @@ struct FileIdentity {
 enum class FileKind : std::uint8_t { Regular, Directory, Other };
 
 // What a name means right now: which file, what kind, how long, and when
-// it was last written (in the system's own units). Two equal statuses of
-// a regular file say that nobody has replaced or written it in between.
+// it was last written (in the system's own units, kFileTimeUnitsPerSecond
+// to the second), with what an output takes over from its archive.
 struct FileStatus {
   FileIdentity identity;
   FileKind kind = FileKind::Other;
   std::uint64_t size = 0;
   std::int64_t modified = 0;
-  friend bool operator==(const FileStatus&, const FileStatus&) = default;
+  // POSIX: the permission bits, owner and group, and the last access.
+  std::uint32_t permissions = 0;
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  std::int64_t accessed = 0;
+  // Windows: the creation time.
+  std::int64_t created = 0;
 };
 
+// Whether two statuses of a regular file say that nobody has replaced or
+// written it in between: the same file, as long, written last at the same
+// time. Owner, permissions and access times are not the content.
+inline bool sameContent(const FileStatus& a, const FileStatus& b) {
+  return a.identity == b.identity && a.kind == b.kind && a.size == b.size && a.modified == b.modified;
+}
+
 enum class LockResult : std::uint8_t { Locked, Busy, Failed };
+
+// Whether the names in a directory were made durable.
+enum class SyncResult : std::uint8_t {
+  Synced,
+  // The file system cannot sync a directory (it says so): the files' own
+  // flushes are all the durability there is.
+  NotSupported,
+  Failed,
+};
 
 enum class RemoveResult : std::uint8_t {
   Removed,
   Changed,  // the name no longer means the file as it was described
   InUse,    // another program is writing the file: it is open for writing, or has grown
+  Recent,   // written too recently, where a writer could not be seen
+  Gone,     // nothing has the name any more
   Failed,
 };
 
-// Whether a file now at `now` may be removed as the file `expected`
-// describes: Removed when it is that file unchanged.
-inline RemoveResult removalVerdict(const FileStatus& now, const FileStatus& expected) {
-  if (now == expected) return RemoveResult::Removed;
-  // The same file, only longer: someone is appending to it.
-  if (now.identity == expected.identity && now.size > expected.size) return RemoveResult::InUse;
-  return RemoveResult::Changed;
-}
+// What the system can tell about an archive at the moment of its removal,
+// for a RemovalPolicy to judge.
+struct RemovalFacts {
+  // The file the name means now, seen through a handle opened anew (a
+  // network file system's cached attributes are revalidated by an open).
+  FileStatus now;
+  // Another program has the file open for writing, or holds it without
+  // sharing it.
+  bool writerSeen = false;
+  // Whether a writer would have been seen: a lease the system grants only
+  // while nobody writes, on a file system that sees every opener, or a
+  // handle that shares no writing. Where it is false, a writer on another
+  // machine or through another view of the file may be at work unseen.
+  bool writersVisible = false;
+  // The moment of the removal, in the units of FileStatus::modified.
+  std::int64_t time = 0;
+};
+
+// Decides, from the facts the system gathered, whether an archive may go.
+// Called by FileApi::removeIfUnchanged between the look and the removal,
+// with the file kept from writers where the system can do that.
+class RemovalPolicy {
+ public:
+  virtual RemoveResult judge(const RemovalFacts& facts) const = 0;
+
+ protected:
+  ~RemovalPolicy() = default;
+};
 
 // The operations of FileApi, named for test file systems that count or
 // fail them.
@@ -71,7 +122,9 @@ enum class FileOp : std::uint8_t {
   Rename,
   Remove,
   RemoveIfUnchanged,
+  SyncName,
   SyncDirectory,
+  CopyMetadata,
   StreamCreate,
   StreamWrite,
   StreamRead,
@@ -93,9 +146,11 @@ class FileApi {
 
   // Opens an existing regular file (or a link to one) for reading; other
   // programs may go on reading and writing it, but not delete it. Never
-  // blocks: a FIFO, socket or device is refused with Kind::NotRegular.
+  // blocks: a FIFO, socket or device is refused with Kind::NotRegular, a
+  // file another program holds without sharing it with Kind::Busy.
   virtual FileHandle openForRead(const char16_t* path) = 0;
   // Reads up to `size` bytes; `got` < `size` without failure means the end.
+  // On failure `got` counts the bytes read before the read that failed.
   virtual bool read(FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) = 0;
   // Moves to an absolute offset.
   virtual bool seek(FileHandle f, std::uint64_t offset) = 0;
@@ -121,20 +176,35 @@ class FileApi {
   // Releases the handle in every case; false reports a failed close.
   virtual bool close(FileHandle f) = 0;
   // Gives the file at `from` the name `to`, replacing whatever file, link or
-  // FIFO is there (never a directory). Durable after syncParentDirectory.
+  // FIFO is there (never a directory). Durable after syncParentDirectory
+  // (where the system keeps names apart from their files, the new name is
+  // also flushed through a handle on it).
   virtual bool rename(const char16_t* from, const char16_t* to) = 0;
   virtual bool remove(const char16_t* path) = 0;
-  // Removes the file at `path`, which `f` holds open for reading, only if
-  // the name still means that file as `expected` describes it (identity,
-  // size, modification time) and no other program has it open for writing
-  // where the system can tell; closes `f` in every case. The check and the
-  // removal are as close together as the system allows, and a lock taken
-  // through `f` lasts until the name is gone where the system can remove an
-  // open file.
-  virtual RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const FileStatus& expected) = 0;
+  // Removes the name `path`, whose file `f` holds open for reading, if
+  // `policy` judges that it may go, from the facts gathered at that moment;
+  // closes `f` in every case. A link at `path` is judged by the file it
+  // leads to, and only the link is removed. Writers are kept off the file
+  // from the look to the removal where the system can do that, and a lock
+  // taken through `f` lasts until the name is gone where the system can
+  // remove an open file. Gone when nothing has the name any more; Failed
+  // (with the reason) when the facts could not be had or the removal failed.
+  virtual RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) = 0;
+  // Makes the name `path`, just given to a file by rename, durable as far
+  // as the file system keeps names with their files: on Windows a flush
+  // through a handle opened on the new name. Nothing to do on POSIX, where
+  // the directory's sync does it all.
+  virtual SyncResult syncName(const char16_t* path) = 0;
   // Makes the names created in, renamed into or removed from the directory
   // holding `path` durable.
-  virtual bool syncParentDirectory(const char16_t* path) = 0;
+  virtual SyncResult syncParentDirectory(const char16_t* path) = 0;
+  // Gives the file `f` (one this program created and still writes) the
+  // permission bits and times of the file `like` describes, and its owner
+  // and group where the process may give files away; called after the last
+  // write, since a write sets the time again.
+  virtual bool copyMetadata(FileHandle f, const FileStatus& like) = 0;
+  // The time now, in the units of FileStatus::modified.
+  virtual std::int64_t fileTimeNow() = 0;
 
   // Creates a new file as createNew does and opens a read-write C stream on
   // it with `buffer` as its full buffer. Null on failure.
@@ -147,6 +217,10 @@ class FileApi {
   virtual bool streamFlushToDisk(Stream* s) = 0;
   // Releases the stream in every case; false reports an error seen by the close.
   virtual bool streamClose(Stream* s) = 0;
+  // Hands the stream's buffer to the system and gives the file under it,
+  // for the calls that take a handle; it stays the stream's to close.
+  // kInvalidFile when the buffer could not be written.
+  virtual FileHandle streamHandle(Stream* s) = 0;
 
   // Hints about the future, for the system's cache; they change no result,
   // report nothing and do nothing where the system takes no such hint.
@@ -207,16 +281,23 @@ class FileApiWrapper : public FileApi {
     return admit(FileOp::Rename) && target_.rename(from, to);
   }
   bool remove(const char16_t* path) override { return admit(FileOp::Remove) && target_.remove(path); }
-  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const FileStatus& expected) override {
-    if (admit(FileOp::RemoveIfUnchanged)) return target_.removeIfUnchanged(path, f, expected);
+  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) override {
+    if (admit(FileOp::RemoveIfUnchanged)) return target_.removeIfUnchanged(path, f, policy);
     const SystemError refused = lastFileError();
     target_.close(f);
     setLastFileError(refused);
     return RemoveResult::Failed;
   }
-  bool syncParentDirectory(const char16_t* path) override {
-    return admit(FileOp::SyncDirectory) && target_.syncParentDirectory(path);
+  SyncResult syncName(const char16_t* path) override {
+    return admit(FileOp::SyncName) ? target_.syncName(path) : SyncResult::Failed;
   }
+  SyncResult syncParentDirectory(const char16_t* path) override {
+    return admit(FileOp::SyncDirectory) ? target_.syncParentDirectory(path) : SyncResult::Failed;
+  }
+  bool copyMetadata(FileHandle f, const FileStatus& like) override {
+    return admit(FileOp::CopyMetadata) && target_.copyMetadata(f, like);
+  }
+  std::int64_t fileTimeNow() override { return target_.fileTimeNow(); }
   Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override {
     return admit(FileOp::StreamCreate) ? target_.streamCreate(path, buffer, bufferSize) : nullptr;
   }
@@ -234,6 +315,7 @@ class FileApiWrapper : public FileApi {
     const bool admitted = admit(FileOp::StreamClose);
     return target_.streamClose(s) && admitted;
   }
+  FileHandle streamHandle(Stream* s) override { return target_.streamHandle(s); }
   void adviseSequential(FileHandle f) override { target_.adviseSequential(f); }
   void adviseDone(FileHandle f, std::uint64_t offset, std::uint64_t length) override {
     target_.adviseDone(f, offset, length);
@@ -264,5 +346,43 @@ FileApi& files();
 // Test seam: routes every file operation through `api` from now on; null
 // restores the native services. Not for use while files are open.
 void setFilesForTesting(FileApi* api);
+
+// Owns one open file of the services in use and closes it when it goes, so
+// that the order in which a conversion lets its files go is the order of
+// its members.
+class ScopedFile {
+ public:
+  ScopedFile() = default;
+  explicit ScopedFile(FileHandle handle) : handle_(handle) {}
+  ~ScopedFile() { close(); }
+  ScopedFile(ScopedFile&& other) noexcept : handle_(other.release()) {}
+  ScopedFile& operator=(ScopedFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.release();
+    }
+    return *this;
+  }
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+
+  FileHandle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != kInvalidFile; }
+  // Gives the handle up to the caller, who closes it.
+  FileHandle release() {
+    const FileHandle h = handle_;
+    handle_ = kInvalidFile;
+    return h;
+  }
+  // Closes the file now; false reports a failed close (the handle is gone
+  // either way).
+  bool close() {
+    const FileHandle h = release();
+    return h == kInvalidFile || files().close(h);
+  }
+
+ private:
+  FileHandle handle_ = kInvalidFile;
+};
 
 }  // namespace platform

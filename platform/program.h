@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ void prepareProcess();
 // it decodes to. On POSIX the bytes are the name itself: lenient decoding
 // could turn bytes that are not UTF-8 into another, valid name.
 bool argumentDecodesExactly(const char* bytes, std::size_t size);
+
+// The running process's id.
+std::uint32_t processId();
 
 // Console output, written in the order of the calls.
 void writeStdout(const char* data, std::size_t size);

@@ -27,6 +27,10 @@ struct SystemError {
   // runtime's streams, flagged by `crt`).
   std::int32_t code = 0;
   bool crt = false;
+  // The system call that failed, as the system names it ("fsync",
+  // "MoveFileExW"); null when no call did. The layer above knows which file
+  // the call was about and says so itself.
+  const char* call = nullptr;
 
   explicit operator bool() const { return kind != Kind::None; }
 };
@@ -37,8 +41,8 @@ SystemError lastFileError();
 void setLastFileError(SystemError error);
 
 // A native error of the given kind, for test file systems that fail calls
-// the way the system would.
-SystemError simulatedError(SystemError::Kind kind);
+// the way the system would; `call` names the call that is made to fail.
+SystemError simulatedError(SystemError::Kind kind, const char* call = nullptr);
 
 // The system's description of the error, as UTF-8 text without a final
 // full stop or line break.

@@ -204,13 +204,25 @@ bool aviCompleteFile(AviFile* file) {
   return file->completed;
 }
 
-bool aviCloseFile(AviFile* file) {
+bool aviCloseFile(AviFile* file, platform::FileIdentity* written) {
   if (!file) return false;
   platform::FileApi& fs = platform::files();
-  const bool complete = (file->completed || aviCompleteFile(file)) && fs.streamFlushToDisk(file->stream);
+  bool complete = (file->completed || aviCompleteFile(file)) && fs.streamFlushToDisk(file->stream);
+  platform::FileStatus status;
+  if (complete && written) {
+    complete = fs.status(fs.streamHandle(file->stream), status);
+    *written = status.identity;
+  }
   const bool closed = fs.streamClose(file->stream);
   delete file;
   return complete && closed;
+}
+
+bool aviCopyMetadata(AviFile* file, const platform::FileStatus& like) {
+  platform::FileApi& fs = platform::files();
+  // The buffer first: a later write would set the time again.
+  const platform::FileHandle handle = fs.streamHandle(file->stream);
+  return handle != platform::kInvalidFile && fs.copyMetadata(handle, like);
 }
 
 void aviDiscardFile(AviFile* file) {

@@ -44,10 +44,17 @@ bool AVIWriter::complete() {
   return aviCompleteFile(file_) || refuse(WriteFailure::Kind::Output);
 }
 
-bool AVIWriter::commit() {
-  if (!file_ || !file_->completed || failure_.kind != WriteFailure::Kind::None) return false;
+CommitResult AVIWriter::commit(const platform::FileStatus* archive) {
+  if (!file_ || !file_->completed || failure_.kind != WriteFailure::Kind::None) return CommitResult::Failed;
+  if (archive && !aviCopyMetadata(file_, *archive)) metadataFailure_.record(WriteFailure::Kind::Output);
   AviFile* file = file_;
   file_ = nullptr;
-  if (!aviCloseFile(file) || !output_.commit()) return refuse(WriteFailure::Kind::Output);
-  return true;
+  platform::FileIdentity written;
+  if (!aviCloseFile(file, &written)) {
+    refuse(WriteFailure::Kind::Output);
+    return CommitResult::Failed;
+  }
+  const CommitResult result = output_.commit(written);
+  if (result != CommitResult::Committed) failure_.record(WriteFailure::Kind::Output, WriteFailure::Subject::Output);
+  return result;
 }

@@ -14,10 +14,12 @@ class AVIWriter : public WriterIf {
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
   bool complete() override;
-  bool commit() override;
+  CommitResult commit(const platform::FileStatus* archive) override;
 
   const WriteFailure& failure() const override { return failure_; }
+  const WriteFailure& metadataFailure() const override { return metadataFailure_; }
   const char16_t* outputPath() const override { return output_.finalPath(); }
+  const char16_t* outputExtension() const override { return u"avi"; }
 
  private:
   bool refuse(WriteFailure::Kind kind) {
@@ -29,4 +31,5 @@ class AVIWriter : public WriterIf {
   AviFile* file_ = nullptr;
   AviStream* stream_ = nullptr;
   WriteFailure failure_;
+  WriteFailure metadataFailure_;
 };

@@ -26,11 +26,6 @@ void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
 
 FLVWriter::FLVWriter(xtd::wstrview archivePath) : output_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view()) {}
 
-FLVWriter::~FLVWriter() {
-  // An unfinished output is dropped: the staged output removes the file.
-  if (file_ != platform::kInvalidFile) platform::files().close(file_);
-}
-
 bool FLVWriter::open(const xtd::strview* header) {
   if (opened_ || failure_.kind != WriteFailure::Kind::None) return false;
   StreamHeader h;
@@ -50,8 +45,8 @@ bool FLVWriter::open(const xtd::strview* header) {
 
   platform::FileApi& fs = platform::files();
   const bool created = output_.create([&](const char16_t* path) {
-    file_ = fs.createNew(path);
-    return file_ != platform::kInvalidFile;
+    file_ = platform::ScopedFile(fs.createNew(path));
+    return static_cast<bool>(file_);
   });
   if (!created) return refuse(WriteFailure::Kind::Output);
 
@@ -116,10 +111,10 @@ bool FLVWriter::flush() {
 
 bool FLVWriter::writeOut(const char* data, std::uint32_t size) {
   platform::FileApi& fs = platform::files();
-  if (!fs.write(file_, data, size)) return refuse(WriteFailure::Kind::Output);
+  if (!fs.write(file_.get(), data, size)) return refuse(WriteFailure::Kind::Output);
   written_ += size;
   if (written_ - writtenBack_ >= kWriteBackStep) {
-    fs.startWriteBack(file_, writtenBack_, written_ - writtenBack_);
+    fs.startWriteBack(file_.get(), writtenBack_, written_ - writtenBack_);
     writtenBack_ = written_;
   }
   return true;
@@ -131,33 +126,34 @@ bool FLVWriter::complete() {
   // Whole seconds, as the last frame's timestamp says.
   const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
   const bool complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
-                        fs.seek(file_, 0) && fs.write(file_, headerBlock_.data(), headerBlock_.length());
+                        fs.seek(file_.get(), 0) && fs.write(file_.get(), headerBlock_.data(), headerBlock_.length());
   if (!complete) return refuse(WriteFailure::Kind::Output);
   // The file now holds everything: what stays in memory until the commit is
   // the handle and the names.
   buffer_.reset();
   headerBlock_ = xtd::dstring();
-  fs.startWriteBack(file_, 0, 0);
+  fs.startWriteBack(file_.get(), 0, 0);
   completed_ = true;
   return true;
 }
 
-bool FLVWriter::commit() {
-  if (!completed_ || failure_.kind != WriteFailure::Kind::None) return false;
-  platform::FileApi& fs = platform::files();
-  bool done = fs.flushToDisk(file_);
-  if (!done) failure_.record(WriteFailure::Kind::Output);
-  const platform::FileHandle file = file_;
-  file_ = platform::kInvalidFile;
-  if (!fs.close(file) && done) {
-    done = false;
-    failure_.record(WriteFailure::Kind::Output);
-  }
-  if (done && !output_.commit()) {
-    done = false;
-    failure_.record(WriteFailure::Kind::Output);
-  }
+CommitResult FLVWriter::commit(const platform::FileStatus* archive) {
+  if (!completed_ || failure_.kind != WriteFailure::Kind::None) return CommitResult::Failed;
   completed_ = false;
   opened_ = false;
-  return done;
+  platform::FileApi& fs = platform::files();
+  // After the last write, which would set the time again.
+  if (archive && !fs.copyMetadata(file_.get(), *archive)) metadataFailure_.record(WriteFailure::Kind::Output);
+  platform::FileStatus written;
+  if (!fs.flushToDisk(file_.get()) || !fs.status(file_.get(), written)) {
+    failure_.record(WriteFailure::Kind::Output);
+    return CommitResult::Failed;
+  }
+  if (!file_.close()) {
+    failure_.record(WriteFailure::Kind::Output);
+    return CommitResult::Failed;
+  }
+  const CommitResult result = output_.commit(written.identity);
+  if (result != CommitResult::Committed) failure_.record(WriteFailure::Kind::Output, WriteFailure::Subject::Output);
+  return result;
 }

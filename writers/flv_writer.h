@@ -25,16 +25,17 @@ class FLVWriter : public WriterIf {
   static constexpr std::uint64_t kWriteBackStep = 4 * 0x100000;
 
   explicit FLVWriter(xtd::wstrview archivePath);
-  ~FLVWriter() override;
 
   // Creates the output file once the header has been accepted.
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
   bool complete() override;
-  bool commit() override;
+  CommitResult commit(const platform::FileStatus* archive) override;
 
   const WriteFailure& failure() const override { return failure_; }
+  const WriteFailure& metadataFailure() const override { return metadataFailure_; }
   const char16_t* outputPath() const override { return output_.finalPath(); }
+  const char16_t* outputExtension() const override { return u"flv"; }
   std::int32_t width() const { return width_; }
   std::int32_t height() const { return height_; }
 
@@ -58,13 +59,15 @@ class FLVWriter : public WriterIf {
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   StagedOutput output_;
-  platform::FileHandle file_ = platform::kInvalidFile;
+  // Closed before the staged output removes an unfinished file.
+  platform::ScopedFile file_;
   std::uint64_t written_ = 0;
   std::uint64_t writtenBack_ = 0;
   bool opened_ = false;
   bool completed_ = false;
   // Set by the first refusal; nothing is written after it.
   WriteFailure failure_;
+  WriteFailure metadataFailure_;
   xtd::dstring headerBlock_;
   std::uint32_t durationOffset_ = 0;
 };

@@ -1,9 +1,8 @@
 #include "writers/staged_output.h"
 
-StagedOutput::StagedOutput(xtd::wstrview finalPath) : final_(finalPath) {
-  temporary_.reserve(final_.length() + 16);
-  temporary_.assign(final_.view());
-  temporary_.append(xtd::wstrview::literal(kTemporarySuffix));
+#include "writers/temporary_name.h"
+
+StagedOutput::StagedOutput(xtd::wstrview finalPath) : final_(finalPath), temporary_(temporaryPathFor(finalPath)) {
   // Terminated now: nothing on the failure paths allocates.
   final_.c_str();
   temporary_.c_str();
@@ -21,15 +20,18 @@ bool StagedOutput::prepare() {
   return false;
 }
 
-bool StagedOutput::removeLeftover() {
-  if (platform::lastFileError().kind != platform::SystemError::Kind::Exists) return false;
-  return platform::files().remove(temporary_.c_str());
-}
-
-bool StagedOutput::commit() {
-  if (!platform::files().rename(temporary_.c_str(), final_.c_str())) return false;
+CommitResult StagedOutput::commit(const platform::FileIdentity& written) {
+  platform::FileApi& fs = platform::files();
+  if (!fs.rename(temporary_.c_str(), final_.c_str())) return CommitResult::Failed;
   pending_ = false;
-  return true;
+  if (fs.syncName(final_.c_str()) == platform::SyncResult::Failed) return CommitResult::Unconfirmed;
+  // The rename went by name: had anything else taken the temporary name,
+  // or the final one since, the archive must stay.
+  platform::FileStatus landed;
+  if (!fs.pathStatus(final_.c_str(), landed)) return CommitResult::Displaced;
+  if (landed.identity == written) return CommitResult::Committed;
+  platform::setLastFileError(platform::SystemError{});
+  return CommitResult::Displaced;
 }
 
 void StagedOutput::discard() {

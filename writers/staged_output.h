@@ -1,19 +1,17 @@
 #pragma once
 
 #include "platform/files.h"
+#include "writers/writer_if.h"
 #include "xtd/dstring.h"
 
-// The output of one conversion, written under a temporary name in the same
-// directory and renamed over its final name only once complete, so that
-// whatever sits at the final name is replaced by a whole file or not at
-// all. The temporary name ends in neither "avd" nor an output extension:
-// no run takes it for an archive or an output.
+// The output of one conversion, written under a temporary name of this
+// run's own in the same directory and renamed over its final name only
+// once complete, so that whatever sits at the final name is replaced by a
+// whole file or not at all.
 class StagedOutput {
  public:
-  static constexpr char16_t kTemporarySuffix[] = u".avdconv-tmp";
-
   explicit StagedOutput(xtd::wstrview finalPath);
-  // Removes the temporary file unless it was committed.
+  // Removes the temporary file unless it was renamed.
   ~StagedOutput();
   StagedOutput(const StagedOutput&) = delete;
   StagedOutput& operator=(const StagedOutput&) = delete;
@@ -24,25 +22,22 @@ class StagedOutput {
 
   // Creates the temporary file through `make`, which creates a new file at
   // the path it is given and reports whether it did. Refuses when the final
-  // name is a directory, which a rename cannot replace (Kind::IsDirectory),
-  // and clears away what an earlier run left at the temporary name: only
-  // the run that holds the archive's lock writes it, so whatever is there
-  // is a killed run's. False with the reason in lastFileError().
+  // name is a directory, which a rename cannot replace (Kind::IsDirectory).
+  // False with the reason in lastFileError().
   template <class Make>
   bool create(Make make) {
-    if (!prepare()) return false;
-    return make(temporaryPath()) || (removeLeftover() && make(temporaryPath()));
+    return prepare() && make(temporaryPath());
   }
-  // Gives the complete, flushed and closed temporary file the final name.
-  bool commit();
+  // Gives the complete, flushed and closed temporary file, `written`, the
+  // final name; makes the name durable as far as the file system keeps
+  // names with their files; and checks that the name then means the very
+  // file that was written.
+  CommitResult commit(const platform::FileIdentity& written);
   // Removes the temporary file (closed) if one may have been created.
   void discard();
 
  private:
   bool prepare();
-  // After a failed creation: true when the temporary name was taken and
-  // what took it has been removed.
-  bool removeLeftover();
 
   xtd::dwstring final_;
   xtd::dwstring temporary_;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "platform/files.h"
 #include "platform/system_error.h"
 #include "xtd/strview.h"
 
@@ -9,17 +10,29 @@
 // the system's reason), or a limit of the output format.
 struct WriteFailure {
   enum class Kind : std::uint8_t { None, Header, Output, Limit };
+  // Which of the writer's names the failed call was about.
+  enum class Subject : std::uint8_t { Temporary, Output };
 
   Kind kind = Kind::None;
+  Subject subject = Subject::Temporary;
   platform::SystemError error;
 
   // Keeps the first failure: later ones are its consequences. An output
   // failure takes the thread's last file error as its reason.
-  void record(Kind k) {
+  void record(Kind k, Subject about = Subject::Temporary) {
     if (kind != Kind::None) return;
     kind = k;
+    subject = about;
     if (k == Kind::Output) error = platform::lastFileError();
   }
+};
+
+// How the commit of a completed output ended.
+enum class CommitResult : std::uint8_t {
+  Committed,    // the output has its final name, durable as far as the file does it
+  Failed,       // not renamed: whatever had the final name is as it was
+  Unconfirmed,  // renamed, but the new name could not be made durable
+  Displaced,    // renamed, but the final name meant another file right after
 };
 
 // The output side of one conversion: opened once with the archive's stream
@@ -40,16 +53,24 @@ class WriterIf {
   // output stays open under its temporary name, and the writer gives back
   // its buffers: a completed writer may wait a while for its commit.
   virtual bool complete() = 0;
-  // Flushes the completed output to stable storage, closes it and gives it
-  // its final name, replacing whatever file or link was there. True when it
-  // did. The archive is not touched: the new name becomes durable with a
-  // sync of its directory, which the caller makes before deleting it.
-  virtual bool commit() = 0;
+  // Gives the completed output the permission bits, owner and times of
+  // `archive` (when given), flushes it to stable storage, closes it and
+  // gives it its final name, replacing whatever file or link was there. The
+  // archive is not touched: the new name becomes durable with a sync of its
+  // directory, which the caller makes before deleting it.
+  virtual CommitResult commit(const platform::FileStatus* archive) = 0;
   // Both, at a normal end of the frames.
-  bool finish() { return complete() && commit(); }
+  bool finish(const platform::FileStatus* archive = nullptr) {
+    return complete() && commit(archive) == CommitResult::Committed;
+  }
 
   // Why the writer refused, once it has.
   virtual const WriteFailure& failure() const = 0;
+  // Why the output did not take the archive's owner, permissions or times;
+  // it is whole without them.
+  virtual const WriteFailure& metadataFailure() const = 0;
   // The output's final name.
   virtual const char16_t* outputPath() const = 0;
+  // The extension of its final name.
+  virtual const char16_t* outputExtension() const = 0;
 };

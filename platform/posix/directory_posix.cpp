@@ -49,7 +49,7 @@ bool DirectoryListing::open(const char16_t* directory, std::uint32_t /*length*/)
   state_->path = posix::toNative(directory);
   state_->error = SystemError{};
   state_->dir = ::opendir(state_->path.c_str());
-  if (!state_->dir) posix::fail();
+  if (!state_->dir) posix::fail("opendir");
   return state_->dir != nullptr;
 }
 
@@ -75,7 +75,7 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
     entry.isDirectory = isDirectory;
     return true;
   }
-  if (errno != 0) state_->error = posix::errorFrom(errno);
+  if (errno != 0) state_->error = posix::errorFrom(errno, "readdir");
   return false;
 }
 

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,7 +27,54 @@ FileStatus statusFrom(const struct stat& st) {
   s.kind = S_ISREG(st.st_mode) ? FileKind::Regular : S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::Other;
   s.size = static_cast<std::uint64_t>(st.st_size);
   s.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s.accessed = static_cast<std::int64_t>(st.st_atim.tv_sec) * 1000000000 + st.st_atim.tv_nsec;
+  s.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+  s.owner = static_cast<std::uint32_t>(st.st_uid);
+  s.group = static_cast<std::uint32_t>(st.st_gid);
   return s;
+}
+
+timespec timeFrom(std::int64_t ns) {
+  timespec t;
+  t.tv_sec = static_cast<time_t>(ns / 1000000000);
+  t.tv_nsec = static_cast<long>(ns % 1000000000);
+  if (t.tv_nsec < 0) {
+    t.tv_nsec += 1000000000;
+    --t.tv_sec;
+  }
+  return t;
+}
+
+// Whether every process that opens files here opens them through this
+// kernel, so that a lease sees them all. A network file system's other
+// clients and a FUSE file system's own back end (a pass-through view's
+// underlying directory, a share's server) write without this kernel
+// knowing; a lease is granted there while they write.
+bool seesEveryOpener(int f) {
+  struct statfs fs;
+  if (::fstatfs(f, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x65735546UL:  // FUSE (sshfs, bindfs, ntfs-3g, virtiofs, ...)
+    case 0x6969UL:      // NFS
+    case 0x517BUL:      // SMB
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x01021997UL:  // 9p
+    case 0x00C36400UL:  // Ceph
+    case 0x5346414FUL:  // AFS
+    case 0x6B414653UL:  // kAFS
+    case 0x73757245UL:  // Coda
+    case 0x564CUL:      // NCP
+    case 0x01161970UL:  // GFS2
+    case 0x7461636FUL:  // OCFS2
+    case 0x0BD00BD0UL:  // Lustre
+    case 0x20030528UL:  // OrangeFS
+    case 0x786F4256UL:  // VirtualBox shared folders
+    case 0x47504653UL:  // GPFS
+      return false;
+    default:
+      return true;
+  }
 }
 
 int openRetrying(const std::string& path, int flags, mode_t mode = 0) {
@@ -35,9 +84,16 @@ int openRetrying(const std::string& path, int flags, mode_t mode = 0) {
   return f;
 }
 
-bool notRegular() {
-  setLastFileError(SystemError{SystemError::Kind::NotRegular, 0, false});
+bool notRegular(const char* call) {
+  setLastFileError(SystemError{SystemError::Kind::NotRegular, 0, false, call});
   return false;
+}
+
+// Closes a descriptor on a failure path, keeping the failure's reason.
+void closeKeepingError(int f) {
+  const SystemError error = lastFileError();
+  ::close(f);
+  setLastFileError(error);
 }
 
 class PosixFiles final : public FileApi {
@@ -46,16 +102,14 @@ class PosixFiles final : public FileApi {
     const std::string p = posix::toNative(path);
     // A device may act on being opened (a tape rewinds): look before opening.
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0) return posix::fail(), kInvalidFile;
-    if (!S_ISREG(st.st_mode)) return notRegular(), kInvalidFile;
+    if (::stat(p.c_str(), &st) != 0) return posix::fail("stat"), kInvalidFile;
+    if (!S_ISREG(st.st_mode)) return notRegular("stat"), kInvalidFile;
     // Non-blocking, in case the name became a FIFO since the look.
     const int f = openRetrying(p, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (f < 0) return posix::fail(), kInvalidFile;
-    const bool regular = ::fstat(f, &st) == 0 ? S_ISREG(st.st_mode) || notRegular() : posix::fail();
+    if (f < 0) return posix::fail("open"), kInvalidFile;
+    const bool regular = ::fstat(f, &st) == 0 ? S_ISREG(st.st_mode) || notRegular("fstat") : posix::fail("fstat");
     if (!regular) {
-      const SystemError error = lastFileError();
-      ::close(f);
-      setLastFileError(error);
+      closeKeepingError(f);
       return kInvalidFile;
     }
     ::fcntl(f, F_SETFL, ::fcntl(f, F_GETFL) & ~O_NONBLOCK);
@@ -69,7 +123,7 @@ class PosixFiles final : public FileApi {
       const ssize_t n = ::read(fd(f), out + got, size - got);
       if (n < 0) {
         if (errno == EINTR) continue;
-        return posix::fail();
+        return posix::fail("read");
       }
       if (n == 0) break;
       got += static_cast<std::uint32_t>(n);
@@ -79,19 +133,19 @@ class PosixFiles final : public FileApi {
 
   bool seek(FileHandle f, std::uint64_t offset) override {
     if (::lseek(fd(f), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset)) return true;
-    return posix::fail();
+    return posix::fail("lseek");
   }
 
   bool status(FileHandle f, FileStatus& out) override {
     struct stat st;
-    if (::fstat(fd(f), &st) != 0) return posix::fail();
+    if (::fstat(fd(f), &st) != 0) return posix::fail("fstat");
     out = statusFrom(st);
     return true;
   }
 
   bool pathStatus(const char16_t* path, FileStatus& out) override {
     struct stat st;
-    if (::stat(posix::toNative(path).c_str(), &st) != 0) return posix::fail();
+    if (::stat(posix::toNative(path).c_str(), &st) != 0) return posix::fail("stat");
     out = statusFrom(st);
     return true;
   }
@@ -101,7 +155,7 @@ class PosixFiles final : public FileApi {
     do r = ::flock(fd(f), LOCK_EX | LOCK_NB);
     while (r != 0 && errno == EINTR);
     if (r == 0) return LockResult::Locked;
-    posix::fail();
+    posix::fail("flock");
     return lastFileError().kind == SystemError::Kind::Busy ? LockResult::Busy : LockResult::Failed;
   }
 
@@ -114,7 +168,7 @@ class PosixFiles final : public FileApi {
     if (errno == ENXIO) {
       // Nothing but a hole up to the end.
       struct stat st;
-      if (::fstat(fd(f), &st) != 0) return posix::fail();
+      if (::fstat(fd(f), &st) != 0) return posix::fail("fstat");
       dataOffset = static_cast<std::uint64_t>(st.st_size) > offset ? static_cast<std::uint64_t>(st.st_size) : offset;
       return true;
     }
@@ -123,12 +177,12 @@ class PosixFiles final : public FileApi {
       dataOffset = offset;
       return true;
     }
-    return posix::fail();
+    return posix::fail("lseek");
   }
 
   FileHandle createNew(const char16_t* path) override {
     const int f = openRetrying(posix::toNative(path), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    return f < 0 ? (posix::fail(), kInvalidFile) : f;
+    return f < 0 ? (posix::fail("open"), kInvalidFile) : f;
   }
 
   bool write(FileHandle f, const void* data, std::uint32_t size) override {
@@ -138,53 +192,64 @@ class PosixFiles final : public FileApi {
       const ssize_t n = ::write(fd(f), in + done, size - done);
       if (n < 0) {
         if (errno == EINTR) continue;
-        return posix::fail();
+        return posix::fail("write");
       }
-      if (n == 0) return posix::fail(ENOSPC);
+      if (n == 0) return posix::fail("write", ENOSPC);
       done += static_cast<std::uint32_t>(n);
     }
     return true;
   }
 
-  bool flushToDisk(FileHandle f) override { return ::fsync(fd(f)) == 0 || posix::fail(); }
+  bool flushToDisk(FileHandle f) override { return ::fsync(fd(f)) == 0 || posix::fail("fsync"); }
 
   bool close(FileHandle f) override {
     // After EINTR the descriptor is gone on Linux; retrying could close another.
-    return ::close(fd(f)) == 0 || posix::fail();
+    return ::close(fd(f)) == 0 || posix::fail("close");
   }
 
   bool rename(const char16_t* from, const char16_t* to) override {
-    return ::rename(posix::toNative(from).c_str(), posix::toNative(to).c_str()) == 0 || posix::fail();
+    return ::rename(posix::toNative(from).c_str(), posix::toNative(to).c_str()) == 0 || posix::fail("rename");
   }
 
-  bool remove(const char16_t* path) override { return ::unlink(posix::toNative(path).c_str()) == 0 || posix::fail(); }
+  bool remove(const char16_t* path) override {
+    return ::unlink(posix::toNative(path).c_str()) == 0 || posix::fail("unlink");
+  }
 
-  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const FileStatus& expected) override {
-    // A read lease is refused while any process has the file open for
-    // writing: a recorder still at work. Held across the removal, it makes a
-    // writer that opens the file meanwhile wait until the name is gone.
-    // Where leases are not available (another owner, a network file system)
-    // the status comparison has to do.
+  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) override {
+    RemovalFacts facts;
+    // A read lease is refused while any process of this kernel has the file
+    // open for writing: a recorder still at work. Held across the removal,
+    // it makes a writer that opens the file meanwhile wait until the name
+    // is gone. It is granted only to the file's owner (or with CAP_LEASE),
+    // and it sees writers only where this kernel sees every opener.
     int leased;
     do leased = ::fcntl(fd(f), F_SETLEASE, F_RDLCK);
     while (leased != 0 && errno == EINTR);
-    if (leased != 0 && (errno == EAGAIN || errno == EBUSY)) {
-      posix::fail();
-      ::close(fd(f));
-      return RemoveResult::InUse;
-    }
+    facts.writerSeen = leased != 0 && (errno == EAGAIN || errno == EBUSY);
+    facts.writersVisible = leased == 0 && seesEveryOpener(fd(f));
+
     const std::string p = posix::toNative(path);
+    RemoveResult result = RemoveResult::Failed;
+    // The status through a descriptor opened anew: a network file system
+    // revalidates what it has cached of the file when it is opened.
+    const int fresh = openRetrying(p, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st;
-    RemoveResult result = RemoveResult::Removed;
-    if (::stat(p.c_str(), &st) != 0) {
-      result = errno == ENOENT ? RemoveResult::Changed : RemoveResult::Failed;
-      posix::fail();
+    if (fresh < 0) {
+      result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
+      posix::fail("open");
     } else {
-      result = removalVerdict(statusFrom(st), expected);
-      if (result == RemoveResult::Removed && ::unlink(p.c_str()) != 0) {
-        result = RemoveResult::Failed;
-        posix::fail();
+      if (::fstat(fresh, &st) != 0) {
+        posix::fail("fstat");
+      } else {
+        facts.now = statusFrom(st);
+        facts.time = fileTimeNow();
+        result = policy.judge(facts);
       }
+      ::close(fresh);
+    }
+    if (result == RemoveResult::Removed && ::unlink(p.c_str()) != 0) {
+      result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
+      posix::fail("unlink");
     }
     const SystemError error = lastFileError();
     if (leased == 0) ::fcntl(fd(f), F_SETLEASE, F_UNLCK);
@@ -193,15 +258,47 @@ class PosixFiles final : public FileApi {
     return result;
   }
 
-  bool syncParentDirectory(const char16_t* path) override {
+  // A name lives in its directory only: the directory's sync makes it durable.
+  SyncResult syncName(const char16_t*) override { return SyncResult::Synced; }
+
+  SyncResult syncParentDirectory(const char16_t* path) override {
     std::string dir = posix::toNative(path);
     const std::size_t slash = dir.rfind('/');
     dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash == 0 ? 1 : slash);
     const int d = openRetrying(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (d < 0) return posix::fail();
-    const bool synced = ::fsync(d) == 0 || posix::fail();
+    if (d < 0) return posix::fail("open"), SyncResult::Failed;
+    SyncResult result = SyncResult::Synced;
+    if (::fsync(d) != 0) {
+      // Some file systems say that they cannot sync a directory at all.
+      result = errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP ? SyncResult::NotSupported
+                                                                           : SyncResult::Failed;
+      posix::fail("fsync");
+    }
     ::close(d);
-    return synced;
+    return result;
+  }
+
+  bool copyMetadata(FileHandle f, const FileStatus& like) override {
+    struct stat st;
+    if (::fstat(fd(f), &st) != 0) return posix::fail("fstat");
+    bool ok = true;
+    // Only root may give a file away; for anyone else the output is theirs.
+    if (::geteuid() == 0 && (st.st_uid != like.owner || st.st_gid != like.group) &&
+        ::fchown(fd(f), static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group)) != 0) {
+      ok = posix::fail("fchown");
+    }
+    // After the owner: giving a file away may clear its set-id bits.
+    const mode_t mode = static_cast<mode_t>(like.permissions & 0777);
+    if ((st.st_mode & 07777) != mode && ::fchmod(fd(f), mode) != 0 && ok) ok = posix::fail("fchmod");
+    const timespec times[2] = {timeFrom(like.accessed), timeFrom(like.modified)};
+    if (::futimens(fd(f), times) != 0 && ok) ok = posix::fail("futimens");
+    return ok;
+  }
+
+  std::int64_t fileTimeNow() override {
+    timespec t;
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
   }
 
   Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override {
@@ -209,36 +306,41 @@ class PosixFiles final : public FileApi {
     if (f == kInvalidFile) return nullptr;
     std::FILE* file = ::fdopen(fd(f), "w+b");
     if (!file) {
-      posix::fail();
-      ::close(fd(f));
+      posix::fail("fdopen");
+      closeKeepingError(fd(f));
       return nullptr;
     }
     Stream* s = stdio::adopt(file, buffer, bufferSize);
-    if (!s) posix::fail(ENOMEM);
+    if (!s) posix::fail("setvbuf", ENOMEM);
     return s;
   }
 
   std::size_t streamWrite(Stream* s, const void* data, std::size_t size) override {
     const std::size_t n = stdio::write(s, data, size);
-    if (n != size) posix::fail();
+    if (n != size) posix::fail("fwrite");
     return n;
   }
 
   std::size_t streamRead(Stream* s, void* buffer, std::size_t size) override {
     const std::size_t n = stdio::read(s, buffer, size);
-    if (n != size) posix::fail(std::ferror(s->file) ? errno : EIO);
+    if (n != size) posix::fail("fread", std::ferror(s->file) ? errno : EIO);
     return n;
   }
 
   bool streamSeek(Stream* s, std::uint64_t offset) override {
-    return ::fseeko(s->file, static_cast<off_t>(offset), SEEK_SET) == 0 || posix::fail();
+    return ::fseeko(s->file, static_cast<off_t>(offset), SEEK_SET) == 0 || posix::fail("fseeko");
   }
 
   bool streamFlushToDisk(Stream* s) override {
-    return (stdio::drain(s) && ::fsync(::fileno(s->file)) == 0) || posix::fail();
+    if (!stdio::drain(s)) return posix::fail("fflush");
+    return ::fsync(::fileno(s->file)) == 0 || posix::fail("fsync");
   }
 
-  bool streamClose(Stream* s) override { return stdio::close(s) || posix::fail(); }
+  bool streamClose(Stream* s) override { return stdio::close(s) || posix::fail("fclose"); }
+
+  FileHandle streamHandle(Stream* s) override {
+    return stdio::drain(s) ? ::fileno(s->file) : (posix::fail("fflush"), kInvalidFile);
+  }
 
   void adviseSequential(FileHandle f) override { ::posix_fadvise(fd(f), 0, 0, POSIX_FADV_SEQUENTIAL); }
 

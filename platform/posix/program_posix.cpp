@@ -47,6 +47,8 @@ void prepareProcess() {
   ::signal(SIGIO, SIG_IGN);
 }
 
+std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
+
 bool stderrJoinsStdout() {
   if (::isatty(1) && ::isatty(2)) return true;
   struct stat out, err;

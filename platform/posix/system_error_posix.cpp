@@ -7,7 +7,7 @@ namespace platform {
 
 namespace posix {
 
-SystemError errorFrom(int code) {
+SystemError errorFrom(int code, const char* call) {
   using Kind = SystemError::Kind;
   Kind kind = Kind::Other;
   switch (code) {
@@ -22,24 +22,26 @@ SystemError errorFrom(int code) {
     case ENOMEM: kind = Kind::OutOfMemory; break;
     default: break;
   }
-  return SystemError{kind, code, false};
+  return SystemError{kind, code, false, call};
 }
 
-bool fail() { return fail(errno); }
+bool fail(const char* call) { return fail(call, errno); }
 
 // strerror_r comes in two kinds: the GNU one may return a static string
 // instead of filling the buffer, the POSIX one returns a status.
 const char* chooseText(int, const char* buffer) { return buffer; }
 const char* chooseText(const char* text, const char* buffer) { return text ? text : buffer; }
 
-bool fail(int code) {
-  setLastFileError(errorFrom(code));
+bool fail(const char* call, int code) {
+  setLastFileError(errorFrom(code, call));
   return false;
 }
 
 }  // namespace posix
 
-SystemError simulatedError(SystemError::Kind kind) {
+namespace {
+
+SystemError nativeErrorOfKind(SystemError::Kind kind) {
   using Kind = SystemError::Kind;
   switch (kind) {
     case Kind::None: return SystemError{};
@@ -55,6 +57,14 @@ SystemError simulatedError(SystemError::Kind kind) {
     case Kind::Other: break;
   }
   return posix::errorFrom(EIO);
+}
+
+}  // namespace
+
+SystemError simulatedError(SystemError::Kind kind, const char* call) {
+  SystemError e = nativeErrorOfKind(kind);
+  e.call = call;
+  return e;
 }
 
 std::string describe(const SystemError& error) {

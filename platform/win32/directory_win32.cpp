@@ -27,7 +27,7 @@ bool DirectoryListing::open(const char16_t* directory, std::uint32_t length) {
   state_->find = ::FindFirstFileW(win32::wide(pattern.c_str()), &state_->data);
   state_->pending = state_->find != INVALID_HANDLE_VALUE;
   // An empty listing has no entry, not even "." (a drive's root).
-  if (!state_->pending && ::GetLastError() != ERROR_FILE_NOT_FOUND) return win32::fail();
+  if (!state_->pending && ::GetLastError() != ERROR_FILE_NOT_FOUND) return win32::fail("FindFirstFileW");
   return true;
 }
 
@@ -37,7 +37,7 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
   if (state_->find == INVALID_HANDLE_VALUE) return false;
   if (!state_->pending && !::FindNextFileW(state_->find, &state_->data)) {
     const DWORD e = ::GetLastError();
-    if (e != ERROR_NO_MORE_FILES) state_->error = win32::errorFrom(e);
+    if (e != ERROR_NO_MORE_FILES) state_->error = win32::errorFrom(e, "FindNextFileW");
     return false;
   }
   state_->pending = false;

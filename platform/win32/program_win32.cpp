@@ -41,6 +41,8 @@ void prepareProcess() {
   }
 }
 
+std::uint32_t processId() { return static_cast<std::uint32_t>(::GetCurrentProcessId()); }
+
 bool stderrJoinsStdout() {
   HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
   HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);

@@ -9,7 +9,7 @@ namespace platform {
 
 namespace win32 {
 
-SystemError errorFrom(unsigned long code) {
+SystemError errorFrom(unsigned long code, const char* call) {
   using Kind = SystemError::Kind;
   Kind kind = Kind::Other;
   switch (code) {
@@ -24,10 +24,10 @@ SystemError errorFrom(unsigned long code) {
     case ERROR_NOT_ENOUGH_MEMORY: case ERROR_OUTOFMEMORY: kind = Kind::OutOfMemory; break;
     default: break;
   }
-  return SystemError{kind, static_cast<std::int32_t>(code), false};
+  return SystemError{kind, static_cast<std::int32_t>(code), false, call};
 }
 
-SystemError crtErrorFrom(int code) {
+SystemError crtErrorFrom(int code, const char* call) {
   using Kind = SystemError::Kind;
   Kind kind = Kind::Other;
   switch (code) {
@@ -39,24 +39,26 @@ SystemError crtErrorFrom(int code) {
     case ENOMEM: kind = Kind::OutOfMemory; break;
     default: break;
   }
-  return SystemError{kind, code, true};
+  return SystemError{kind, code, true, call};
 }
 
-bool fail() { return fail(::GetLastError()); }
+bool fail(const char* call) { return fail(call, ::GetLastError()); }
 
-bool fail(unsigned long code) {
-  setLastFileError(errorFrom(code));
+bool fail(const char* call, unsigned long code) {
+  setLastFileError(errorFrom(code, call));
   return false;
 }
 
-bool failCrt(int code) {
-  setLastFileError(crtErrorFrom(code == 0 ? EIO : code));
+bool failCrt(const char* call, int code) {
+  setLastFileError(crtErrorFrom(code == 0 ? EIO : code, call));
   return false;
 }
 
 }  // namespace win32
 
-SystemError simulatedError(SystemError::Kind kind) {
+namespace {
+
+SystemError nativeErrorOfKind(SystemError::Kind kind) {
   using Kind = SystemError::Kind;
   switch (kind) {
     case Kind::None: return SystemError{};
@@ -72,6 +74,14 @@ SystemError simulatedError(SystemError::Kind kind) {
     case Kind::Other: break;
   }
   return win32::errorFrom(ERROR_GEN_FAILURE);
+}
+
+}  // namespace
+
+SystemError simulatedError(SystemError::Kind kind, const char* call) {
+  SystemError e = nativeErrorOfKind(kind);
+  e.call = call;
+  return e;
 }
 
 std::string describe(const SystemError& error) {

@@ -194,8 +194,8 @@ class Careless final : public platform::FileApiWrapper {
  public:
   enum Skip { DirectorySync, DataFlush };
   Careless(platform::FileApi& disk, Skip skip) : FileApiWrapper(disk), skip_(skip) {}
-  bool syncParentDirectory(const char16_t* p) override {
-    return skip_ == DirectorySync || FileApiWrapper::syncParentDirectory(p);
+  platform::SyncResult syncParentDirectory(const char16_t* p) override {
+    return skip_ == DirectorySync ? platform::SyncResult::Synced : FileApiWrapper::syncParentDirectory(p);
   }
   bool flushToDisk(platform::FileHandle f) override { return skip_ == DataFlush || FileApiWrapper::flushToDisk(f); }
   bool streamFlushToDisk(platform::Stream* s) override {

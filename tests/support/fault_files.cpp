@@ -7,19 +7,20 @@ namespace {
 // The reason a failed call of each kind reports.
 platform::SystemError faultFor(FileOp op) {
   using Kind = platform::SystemError::Kind;
+  const char* call = platform::fileOpName(op);
   switch (op) {
     case FileOp::CreateNew:
     case FileOp::StreamCreate:
     case FileOp::Write:
     case FileOp::StreamWrite:
-      return platform::simulatedError(Kind::DiskFull);
+      return platform::simulatedError(Kind::DiskFull, call);
     case FileOp::OpenRead:
     case FileOp::Remove:
     case FileOp::RemoveIfUnchanged:
     case FileOp::Rename:
-      return platform::simulatedError(Kind::AccessDenied);
+      return platform::simulatedError(Kind::AccessDenied, call);
     default:
-      return platform::simulatedError(Kind::Other);
+      return platform::simulatedError(Kind::Other, call);
   }
 }
 
@@ -96,9 +97,15 @@ bool FaultInjectingFiles::close(platform::FileHandle f) {
 }
 
 platform::RemoveResult FaultInjectingFiles::removeIfUnchanged(const char16_t* path, platform::FileHandle f,
-                                                              const platform::FileStatus& expected) {
+                                                              const platform::RemovalPolicy& policy) {
   adjustOpen(-1);
-  return FileApiWrapper::removeIfUnchanged(path, f, expected);
+  return FileApiWrapper::removeIfUnchanged(path, f, policy);
+}
+
+platform::SyncResult FaultInjectingFiles::syncParentDirectory(const char16_t* path) {
+  const platform::SyncResult result = FileApiWrapper::syncParentDirectory(path);
+  return result == platform::SyncResult::Failed && dirSyncUnsupported_ && fired() ? platform::SyncResult::NotSupported
+                                                                                 : result;
 }
 
 platform::Stream* FaultInjectingFiles::streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) {

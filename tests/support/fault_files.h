@@ -31,7 +31,11 @@ class FaultInjectingFiles final : public platform::FileApiWrapper {
   bool write(platform::FileHandle f, const void* data, std::uint32_t size) override;
   bool close(platform::FileHandle f) override;
   platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::FileHandle f,
-                                           const platform::FileStatus& expected) override;
+                                           const platform::RemovalPolicy& policy) override;
+  // A failed directory sync reports that the file system cannot sync
+  // directories (EINVAL) instead of an error of the disk.
+  void syncFailsAsUnsupported(bool unsupported) { dirSyncUnsupported_ = unsupported; }
+  platform::SyncResult syncParentDirectory(const char16_t* path) override;
   platform::Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override;
   std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
   bool streamClose(platform::Stream* s) override;
@@ -51,6 +55,7 @@ class FaultInjectingFiles final : public platform::FileApiWrapper {
   bool persistent_ = false;
   bool fired_ = false;
   int openHandles_ = 0;
+  bool dirSyncUnsupported_ = false;
 };
 
 // Routes the program's file operations through `api` for one scope.

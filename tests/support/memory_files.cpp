@@ -17,9 +17,58 @@ std::u16string parentOf(const std::u16string& path) {
 
 }  // namespace
 
-bool MemoryFiles::fail(Kind kind) {
-  platform::setLastFileError(platform::simulatedError(kind));
+bool MemoryFiles::fail(Kind kind, const char* call) {
+  platform::setLastFileError(platform::simulatedError(kind, call));
   return false;
+}
+
+platform::FileStatus MemoryFiles::statusLocked(const Node& node) const {
+  platform::FileStatus out;
+  out.identity = {1, node.serial};
+  out.kind = platform::FileKind::Regular;
+  out.size = node.data.size();
+  out.modified = node.modified;
+  out.accessed = node.modified;
+  out.permissions = node.permissions;
+  return out;
+}
+
+bool MemoryFiles::hasWriter(const std::shared_ptr<Node>& node) const {
+  for (const auto& [f, o] : open_) {
+    if (o.node == node && o.writable) return true;
+  }
+  return false;
+}
+
+platform::FileHandle MemoryFiles::openForWriting(const std::u16string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(path);
+  if (it == names_.end()) return platform::kInvalidFile;
+  return add(it->second, true);
+}
+
+void MemoryFiles::append(const std::u16string& path, const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(path);
+  if (it == names_.end()) return;
+  Open o{it->second, it->second->data.size(), true};
+  writeAt(o, bytes.data(), bytes.size());
+}
+
+void MemoryFiles::setWritersVisible(bool visible) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  writersVisible_ = visible;
+}
+
+void MemoryFiles::advanceClock(std::int64_t seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  now_ += seconds * platform::kFileTimeUnitsPerSecond;
+}
+
+platform::FileStatus MemoryFiles::statusOf(const std::u16string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(path);
+  return it == names_.end() ? platform::FileStatus{} : statusLocked(*it->second);
 }
 
 std::shared_ptr<MemoryFiles::Node> MemoryFiles::newNode() {
@@ -32,6 +81,7 @@ void MemoryFiles::put(const std::u16string& path, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto node = newNode();
   node->data = node->durableData = bytes;
+  node->modified = now_ - 3600 * platform::kFileTimeUnitsPerSecond;
   names_[path] = node;
   durableNames_[path] = node;
 }
@@ -123,17 +173,15 @@ bool MemoryFiles::status(platform::FileHandle f, platform::FileStatus& out) {
   std::lock_guard<std::mutex> lock(mutex_);
   Open* o = find(f);
   if (!o) return fail(Kind::Other);
-  out = platform::FileStatus{{1, o->node->serial}, platform::FileKind::Regular, o->node->data.size(),
-                             o->node->version};
+  out = statusLocked(*o->node);
   return true;
 }
 
 bool MemoryFiles::pathStatus(const char16_t* path, platform::FileStatus& out) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = names_.find(path);
-  if (it == names_.end()) return fail(Kind::NotFound);
-  out = platform::FileStatus{{1, it->second->serial}, platform::FileKind::Regular, it->second->data.size(),
-                             it->second->version};
+  if (it == names_.end()) return fail(Kind::NotFound, "stat");
+  out = statusLocked(*it->second);
   return true;
 }
 
@@ -156,8 +204,9 @@ bool MemoryFiles::nextData(platform::FileHandle, std::uint64_t offset, std::uint
 platform::FileHandle MemoryFiles::createNew(const char16_t* path) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto& node = names_[path];
-  if (node) return fail(Kind::Exists), platform::kInvalidFile;
+  if (node) return fail(Kind::Exists, "open"), platform::kInvalidFile;
   node = newNode();
+  node->modified = ++now_;
   return add(node, true);
 }
 
@@ -166,7 +215,7 @@ std::size_t MemoryFiles::writeAt(Open& o, const void* data, std::size_t size) {
   if (d.size() < o.position + size) d.resize(o.position + size, '\0');
   if (size) std::memcpy(&d[o.position], data, size);
   o.position += size;
-  ++o.node->version;
+  o.node->modified = ++now_;
   return size;
 }
 
@@ -216,21 +265,44 @@ bool MemoryFiles::remove(const char16_t* path) {
 }
 
 platform::RemoveResult MemoryFiles::removeIfUnchanged(const char16_t* path, platform::FileHandle f,
-                                                      const platform::FileStatus& expected) {
+                                                      const platform::RemovalPolicy& policy) {
   std::lock_guard<std::mutex> lock(mutex_);
-  closeLocked(f);
   const auto it = names_.find(path);
-  if (it == names_.end()) return fail(Kind::NotFound), platform::RemoveResult::Changed;
-  const platform::FileStatus now{{1, it->second->serial}, platform::FileKind::Regular, it->second->data.size(),
-                                 it->second->version};
-  const platform::RemoveResult verdict = platform::removalVerdict(now, expected);
+  if (it == names_.end()) {
+    closeLocked(f);
+    return fail(Kind::NotFound, "open"), platform::RemoveResult::Gone;
+  }
+  platform::RemovalFacts facts;
+  facts.now = statusLocked(*it->second);
+  // As a lease does: it sees other writers where the system sees them all.
+  facts.writersVisible = writersVisible_;
+  facts.writerSeen = writersVisible_ && hasWriter(it->second);
+  facts.time = now_;
+  const platform::RemoveResult verdict = policy.judge(facts);
+  closeLocked(f);
   if (verdict != platform::RemoveResult::Removed) return verdict;
   names_.erase(it);
   removed_.insert(path);
   return platform::RemoveResult::Removed;
 }
 
-bool MemoryFiles::syncParentDirectory(const char16_t* path) {
+platform::SyncResult MemoryFiles::syncName(const char16_t*) { return platform::SyncResult::Synced; }
+
+bool MemoryFiles::copyMetadata(platform::FileHandle f, const platform::FileStatus& like) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Open* o = find(f);
+  if (!o) return fail(Kind::Other, "futimens");
+  o->node->permissions = like.permissions;
+  o->node->modified = like.modified;
+  return true;
+}
+
+std::int64_t MemoryFiles::fileTimeNow() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return now_;
+}
+
+platform::SyncResult MemoryFiles::syncParentDirectory(const char16_t* path) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::u16string dir = parentOf(path);
   // The directory's entries as they stand now become the durable ones.
@@ -243,7 +315,7 @@ bool MemoryFiles::syncParentDirectory(const char16_t* path) {
   for (const auto& [name, node] : names_) {
     if (parentOf(name) == dir) durableNames_[name] = node;
   }
-  return true;
+  return platform::SyncResult::Synced;
 }
 
 platform::Stream* MemoryFiles::streamCreate(const char16_t* path, char*, std::size_t) {
@@ -271,5 +343,7 @@ bool MemoryFiles::streamSeek(platform::Stream* s, std::uint64_t offset) {
 bool MemoryFiles::streamFlushToDisk(platform::Stream* s) { return flushToDisk(reinterpret_cast<platform::FileHandle>(s)); }
 
 bool MemoryFiles::streamClose(platform::Stream* s) { return close(reinterpret_cast<platform::FileHandle>(s)); }
+
+platform::FileHandle MemoryFiles::streamHandle(platform::Stream* s) { return reinterpret_cast<platform::FileHandle>(s); }
 
 }  // namespace avdtest

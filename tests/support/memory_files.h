@@ -14,10 +14,23 @@ namespace avdtest {
 // File services over an in-memory file system, for fuzzing and for
 // simulated power losses. It remembers what a real disk would have kept:
 // a file's data becomes durable with a flush to disk, a name created,
-// renamed or removed in a directory with a sync of that directory.
+// renamed or removed in a directory with a sync of that directory. Its
+// clock moves on by a nanosecond with every write, so that a write always
+// changes a file's time, and by whatever a test says.
 class MemoryFiles final : public platform::FileApi {
  public:
-  void put(const std::u16string& path, const std::string& bytes);  // durable at once
+  // Durable at once; written an hour before the clock's start.
+  void put(const std::u16string& path, const std::string& bytes);
+  // Opens a file for writing as another program would; returns the handle
+  // (close it with close()).
+  platform::FileHandle openForWriting(const std::u16string& path);
+  // Appends to the file, as another program would.
+  void append(const std::u16string& path, const std::string& bytes);
+  // Whether a lease would see another program's writers (a local disk) or
+  // not (a network or FUSE file system, another owner's file).
+  void setWritersVisible(bool visible);
+  void advanceClock(std::int64_t seconds);
+  platform::FileStatus statusOf(const std::u16string& path) const;
   bool exists(const std::u16string& path) const;
   std::string contents(const std::u16string& path) const;
   // Every file, by path.
@@ -46,19 +59,24 @@ class MemoryFiles final : public platform::FileApi {
   bool rename(const char16_t* from, const char16_t* to) override;
   bool remove(const char16_t* path) override;
   platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::FileHandle f,
-                                           const platform::FileStatus& expected) override;
-  bool syncParentDirectory(const char16_t* path) override;
+                                           const platform::RemovalPolicy& policy) override;
+  platform::SyncResult syncName(const char16_t* path) override;
+  platform::SyncResult syncParentDirectory(const char16_t* path) override;
+  bool copyMetadata(platform::FileHandle f, const platform::FileStatus& like) override;
+  std::int64_t fileTimeNow() override;
   platform::Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override;
   std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
   std::size_t streamRead(platform::Stream* s, void* buffer, std::size_t size) override;
   bool streamSeek(platform::Stream* s, std::uint64_t offset) override;
   bool streamFlushToDisk(platform::Stream* s) override;
   bool streamClose(platform::Stream* s) override;
+  platform::FileHandle streamHandle(platform::Stream* s) override;
 
  private:
   struct Node {
     std::uint64_t serial = 0;
-    std::int64_t version = 0;  // bumped by every write
+    std::int64_t modified = 0;
+    std::uint32_t permissions = 0644;
     std::string data;
     std::string durableData;
     platform::FileHandle lockedBy = platform::kInvalidFile;
@@ -74,7 +92,9 @@ class MemoryFiles final : public platform::FileApi {
   platform::FileHandle add(std::shared_ptr<Node> node, bool writable);
   std::size_t writeAt(Open& o, const void* data, std::size_t size);
   bool closeLocked(platform::FileHandle f);
-  bool fail(platform::SystemError::Kind kind);
+  bool fail(platform::SystemError::Kind kind, const char* call = nullptr);
+  platform::FileStatus statusLocked(const Node& node) const;
+  bool hasWriter(const std::shared_ptr<Node>& node) const;
 
   mutable std::mutex mutex_;
   std::map<std::u16string, std::shared_ptr<Node>> names_;
@@ -83,6 +103,8 @@ class MemoryFiles final : public platform::FileApi {
   std::map<platform::FileHandle, Open> open_;
   platform::FileHandle next_ = 100;
   std::uint64_t serial_ = 1;
+  std::int64_t now_ = std::int64_t{1800000000} * platform::kFileTimeUnitsPerSecond;
+  bool writersVisible_ = true;
 };
 
 }  // namespace avdtest

@@ -10,6 +10,7 @@
 
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
+#include "writers/temporary_name.h"
 #include "tests/support/temp_dir.h"
 #include "tests/writers/drive_writer.h"
 #include "tests/writers/h264/h264_samples.h"
@@ -164,7 +165,7 @@ TEST_F(FlvWriterTest, OutputReachesTheFileOnlyPastOneMebibyte) {
   v = xtd::strview(small.data(), static_cast<std::uint32_t>(small.size()));
   ASSERT_TRUE(writer.writeFrame(&v, &t, 1));
   EXPECT_EQ(counter.calls(avdtest::FileOp::Write), 1u);
-  const auto temporary = tmp_ / (std::string("cam1.flv") + std::filesystem::path(StagedOutput::kTemporarySuffix).string());
+  const std::filesystem::path temporary = temporaryPathFor(avdtest::widePath(tmp_ / "cam1.flv").view()).c_str();
   EXPECT_EQ(std::filesystem::file_size(temporary), FLVWriter::kFlushThreshold + small.size());
   EXPECT_FALSE(std::filesystem::exists(tmp_ / "cam1.flv"));  // only once complete
   EXPECT_TRUE(writer.finish());

@@ -1,0 +1,20 @@
+#include "app/leftovers.h"
+
+#include "archive/archive_removal.h"
+#include "platform/files.h"
+#include "writers/output_path.h"
+#include "writers/temporary_name.h"
+
+void removeLeftovers(xtd::wstrview archive, const Leftovers& leftovers) {
+  platform::FileApi& fs = platform::files();
+  for (const char16_t* extension : {u"flv", u"avi"}) {
+    const xtd::dwstring output = outputPathFor(archive, xtd::wstrview(extension, 3));
+    for (const xtd::dwstring& leftover : leftovers) {
+      if (!isTemporaryOf(leftover.view(), output.view())) continue;
+      xtd::dwstring path(leftover);
+      platform::FileStatus status;
+      // A leftover that cannot be looked at or removed stays: nothing depends on it.
+      if (fs.pathStatus(path.c_str(), status) && quietSince(status.modified, fs.fileTimeNow())) fs.remove(path.c_str());
+    }
+  }
+}

@@ -1,0 +1,14 @@
+#include "archive/archive_hold.h"
+
+#include "archive/archive_removal.h"
+
+ArchiveHold::Removal ArchiveHold::remove() {
+  Removal removal;
+  if (!file_) return removal;
+  const ArchiveRemoval policy(status_);
+  // The removal closes the file, and with it the lock.
+  removal.result = platform::files().removeIfUnchanged(path_.data(), file_.release(), policy);
+  held_.reset();
+  if (removal.result == platform::RemoveResult::Recent) removal.modifiedAgo = policy.modifiedAgo();
+  return removal;
+}
