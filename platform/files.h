@@ -139,7 +139,8 @@ const char* fileOpName(FileOp op);
 // Every file operation of the program goes through one FileApi, so that
 // tests can interpose faults. Paths are zero-terminated UTF-16. Each
 // operation reports failure (and records the reason for lastFileError());
-// none throws.
+// none throws, but for std::bad_alloc where a path is converted on Windows
+// (an operation that closes a handle has closed it then).
 class FileApi {
  public:
   virtual ~FileApi() = default;

@@ -206,16 +206,22 @@ bool aviCompleteFile(AviFile* file) {
 
 bool aviCloseFile(AviFile* file, platform::FileIdentity* written) {
   if (!file) return false;
+  // Closed and released whatever happens, an exception included.
+  const std::unique_ptr<AviFile> owned(file);
   platform::FileApi& fs = platform::files();
-  bool complete = (file->completed || aviCompleteFile(file)) && fs.streamFlushToDisk(file->stream);
-  platform::FileStatus status;
-  if (complete && written) {
-    complete = fs.status(fs.streamHandle(file->stream), status);
-    *written = status.identity;
+  bool complete = false;
+  try {
+    complete = (file->completed || aviCompleteFile(file)) && fs.streamFlushToDisk(file->stream);
+    platform::FileStatus status;
+    if (complete && written) {
+      complete = fs.status(fs.streamHandle(file->stream), status);
+      *written = status.identity;
+    }
+  } catch (...) {
+    fs.streamClose(file->stream);
+    throw;
   }
-  const bool closed = fs.streamClose(file->stream);
-  delete file;
-  return complete && closed;
+  return fs.streamClose(file->stream) && complete;
 }
 
 bool aviCopyMetadata(AviFile* file, const platform::FileStatus& like) {

@@ -1,5 +1,7 @@
 #include "writers/staged_output.h"
 
+#include <new>
+
 #include "writers/temporary_name.h"
 
 StagedOutput::StagedOutput(xtd::wstrview finalPath) : final_(finalPath), temporary_(temporaryPathFor(finalPath)) {
@@ -39,6 +41,10 @@ void StagedOutput::discard() {
   pending_ = false;
   // What made the conversion fail stays the error to report.
   const platform::SystemError reason = platform::lastFileError();
-  platform::files().remove(temporary_.c_str());
+  try {
+    platform::files().remove(temporary_.c_str());
+  } catch (const std::bad_alloc&) {
+    // Without memory to name it (Windows), the file stays for a later run.
+  }
   platform::setLastFileError(reason);
 }

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/files.h"
@@ -77,9 +78,9 @@ bool seesEveryOpener(int f) {
   }
 }
 
-int openRetrying(const std::string& path, int flags, mode_t mode = 0) {
+int openRetrying(const char* path, int flags, mode_t mode = 0) {
   int f;
-  do f = ::open(path.c_str(), flags, mode);
+  do f = ::open(path, flags, mode);
   while (f < 0 && errno == EINTR);
   return f;
 }
@@ -99,13 +100,14 @@ void closeKeepingError(int f) {
 class PosixFiles final : public FileApi {
  public:
   FileHandle openForRead(const char16_t* path) override {
-    const std::string p = posix::toNative(path);
+    const posix::NativePath p(path);
+    if (!p) return posix::fail("stat", ENAMETOOLONG), kInvalidFile;
     // A device may act on being opened (a tape rewinds): look before opening.
     struct stat st;
     if (::stat(p.c_str(), &st) != 0) return posix::fail("stat"), kInvalidFile;
     if (!S_ISREG(st.st_mode)) return notRegular("stat"), kInvalidFile;
     // Non-blocking, in case the name became a FIFO since the look.
-    const int f = openRetrying(p, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int f = openRetrying(p.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (f < 0) return posix::fail("open"), kInvalidFile;
     const bool regular = ::fstat(f, &st) == 0 ? S_ISREG(st.st_mode) || notRegular("fstat") : posix::fail("fstat");
     if (!regular) {
@@ -145,7 +147,9 @@ class PosixFiles final : public FileApi {
 
   bool pathStatus(const char16_t* path, FileStatus& out) override {
     struct stat st;
-    if (::stat(posix::toNative(path).c_str(), &st) != 0) return posix::fail("stat");
+    const posix::NativePath p(path);
+    if (!p) return posix::fail("stat", ENAMETOOLONG);
+    if (::stat(p.c_str(), &st) != 0) return posix::fail("stat");
     out = statusFrom(st);
     return true;
   }
@@ -181,7 +185,9 @@ class PosixFiles final : public FileApi {
   }
 
   FileHandle createNew(const char16_t* path) override {
-    const int f = openRetrying(posix::toNative(path), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const posix::NativePath p(path);
+    if (!p) return posix::fail("open", ENAMETOOLONG), kInvalidFile;
+    const int f = openRetrying(p.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return f < 0 ? (posix::fail("open"), kInvalidFile) : f;
   }
 
@@ -208,11 +214,16 @@ class PosixFiles final : public FileApi {
   }
 
   bool rename(const char16_t* from, const char16_t* to) override {
-    return ::rename(posix::toNative(from).c_str(), posix::toNative(to).c_str()) == 0 || posix::fail("rename");
+    const posix::NativePath source(from);
+    const posix::NativePath target(to);
+    if (!source || !target) return posix::fail("rename", ENAMETOOLONG);
+    return ::rename(source.c_str(), target.c_str()) == 0 || posix::fail("rename");
   }
 
   bool remove(const char16_t* path) override {
-    return ::unlink(posix::toNative(path).c_str()) == 0 || posix::fail("unlink");
+    const posix::NativePath p(path);
+    if (!p) return posix::fail("unlink", ENAMETOOLONG);
+    return ::unlink(p.c_str()) == 0 || posix::fail("unlink");
   }
 
   RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) override {
@@ -228,11 +239,11 @@ class PosixFiles final : public FileApi {
     facts.writerSeen = leased != 0 && (errno == EAGAIN || errno == EBUSY);
     facts.writersVisible = leased == 0 && seesEveryOpener(fd(f));
 
-    const std::string p = posix::toNative(path);
+    const posix::NativePath p(path);
     RemoveResult result = RemoveResult::Failed;
     // The status through a descriptor opened anew: a network file system
     // revalidates what it has cached of the file when it is opened.
-    const int fresh = openRetrying(p, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fresh = p ? openRetrying(p.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : (errno = ENAMETOOLONG, -1);
     struct stat st;
     if (fresh < 0) {
       result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
@@ -262,9 +273,14 @@ class PosixFiles final : public FileApi {
   SyncResult syncName(const char16_t*) override { return SyncResult::Synced; }
 
   SyncResult syncParentDirectory(const char16_t* path) override {
-    std::string dir = posix::toNative(path);
-    const std::size_t slash = dir.rfind('/');
-    dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash == 0 ? 1 : slash);
+    posix::NativePath p(path);
+    if (!p) return posix::fail("open", ENAMETOOLONG), SyncResult::Failed;
+    // The directory: the path up to its last separator.
+    const char* dir = ".";
+    if (char* slash = std::strrchr(p.data(), '/')) {
+      slash[slash == p.data() ? 1 : 0] = '\0';
+      dir = p.c_str();
+    }
     const int d = openRetrying(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (d < 0) return posix::fail("open"), SyncResult::Failed;
     SyncResult result = SyncResult::Synced;

@@ -88,16 +88,43 @@ void populate(const fs::path& root, const std::map<std::string, std::string>& tr
   }
 }
 
+// Each archive's outcomes, by its name in the tree.
+using Outcomes = std::map<std::string, std::vector<ConversionOutcome>>;
+
 // Converts the tree as a run does: outputs committed in batches, the
 // names of a directory made durable together before its archives go.
-void convertAll(const fs::path& root, const std::map<std::string, std::string>& tree) {
-  Finisher finisher([](xtd::wstrview, const ConversionOutcome&) {}, 2);
-  for (const auto& entry : tree) {
-    const xtd::dwstring path = avdtest::widePath(root / entry.first);
-    AvdReader reader;
-    convertArchive(path.view(), reader, finisher);
+Outcomes convertAll(const fs::path& root, const std::map<std::string, std::string>& tree) {
+  Outcomes outcomes;
+  for (const auto& entry : tree) outcomes[entry.first].reserve(4);
+  auto nameOf = [&](xtd::wstrview path) {
+    return fs::path(std::u16string(path.data, path.length)).lexically_relative(root).generic_string();
+  };
+  {
+    Finisher finisher([&](xtd::wstrview path, const ConversionOutcome& o) { outcomes[nameOf(path)].push_back(o); }, 2);
+    for (const auto& entry : tree) {
+      const xtd::dwstring path = avdtest::widePath(root / entry.first);
+      AvdReader reader;
+      if (auto ended = convertArchive(path.view(), reader, finisher)) outcomes[entry.first].push_back(*ended);
+    }
+    finisher.commitAll();
   }
-  finisher.commitAll();
+  return outcomes;
+}
+
+// What the outcomes say must be what the disk shows: one outcome per
+// archive, converted exactly when the archive is gone, and an output in
+// place wherever the outcome says it was written.
+std::string untrueOutcome(const Outcomes& outcomes, const std::map<std::string, std::string>& after) {
+  using R = ConversionOutcome::Reason;
+  for (const auto& [name, list] : outcomes) {
+    if (list.size() != 1) return name + " has " + std::to_string(list.size()) + " outcomes";
+    const ConversionOutcome& o = list.front();
+    if (o.converted() == (after.count(name) != 0)) return name + ": the outcome and the disk disagree";
+    const bool written = o.reason == R::NotDurable || o.reason == R::Displaced || o.reason == R::StoppedEarly;
+    const bool output = after.count(name.substr(0, name.size() - 3) + "avi") || after.count(name.substr(0, name.size() - 3) + "flv");
+    if (written && !output) return name + " is reported written without an output";
+  }
+  return "";
 }
 
 std::string outputName(const std::string& archive, const std::string& ext) {
@@ -271,12 +298,14 @@ TEST_F(ConversionFaultTest, NoFaultOnAnyFileOperationLosesAnArchive) {
         populate(disk, tree_);
         avdtest::FaultInjectingFiles injector(disk);
         injector.failAt(op, n, persistent);
+        Outcomes outcomes;
         {
           avdtest::ScopedFileApi scoped(injector);
-          convertAll(kMemoryRoot, tree_);
+          outcomes = convertAll(kMemoryRoot, tree_);
         }
         EXPECT_EQ(disk.openHandles(), 0) << "a file handle leaked";
         checkInvariant(snapshot(disk));
+        EXPECT_EQ(untrueOutcome(outcomes, snapshot(disk)), "");
         // A clean rerun picks up whatever the fault left.
         {
           avdtest::ScopedFileApi scoped(disk);

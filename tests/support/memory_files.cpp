@@ -267,7 +267,15 @@ bool MemoryFiles::remove(const char16_t* path) {
 platform::RemoveResult MemoryFiles::removeIfUnchanged(const char16_t* path, platform::FileHandle f,
                                                       const platform::RemovalPolicy& policy) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto it = names_.find(path);
+  std::u16string name;
+  try {
+    name = path;
+  } catch (...) {
+    // As the system's: the handle goes in every case.
+    closeLocked(f);
+    throw;
+  }
+  const auto it = names_.find(name);
   if (it == names_.end()) {
     closeLocked(f);
     return fail(Kind::NotFound, "open"), platform::RemoveResult::Gone;
@@ -281,8 +289,9 @@ platform::RemoveResult MemoryFiles::removeIfUnchanged(const char16_t* path, plat
   const platform::RemoveResult verdict = policy.judge(facts);
   closeLocked(f);
   if (verdict != platform::RemoveResult::Removed) return verdict;
+  // The bookkeeping first: a removal that runs out of memory removes nothing.
+  removed_.insert(name);
   names_.erase(it);
-  removed_.insert(path);
   return platform::RemoveResult::Removed;
 }
 
