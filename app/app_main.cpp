@@ -1,6 +1,10 @@
 #include "app/app_main.h"
 
+#include <chrono>
+#include <thread>
+
 #include "app/console_text.h"
+#include "app/file_convert_task.h"
 #include "app/file_locator.h"
 #include "app/finisher.h"
 #include "app/program_directory.h"
@@ -12,6 +16,9 @@
 #include "xtd/utf8.h"
 
 namespace {
+
+// How many times the report waits a tenth of a second for other runs.
+constexpr int kOtherRunWaits = 20;
 
 // No argument, "." and "./" mean the program's own directory; any other
 // spelling of a directory is scanned as given.
@@ -74,5 +81,11 @@ int appMain(xtd::wstrview path) {
   }
 
   writeClosingLine(locator.count() > 0);
+  // An output name another run took right after this run's rename is that
+  // run's conversion of the same archive, as a rule: that run removes the
+  // archive at once, and a moment's wait tells.
+  for (int wait = 0; runReport.settleWithOtherRuns(convertedElsewhere) != 0 && wait < kOtherRunWaits; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   return report(runReport, !locator.path().empty());
 }

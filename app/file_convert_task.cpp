@@ -33,16 +33,19 @@ ConversionOutcome cannotOpen() {
   }
 }
 
+bool outputExists(xtd::wstrview archive) {
+  for (const char16_t* extension : {u"flv", u"avi"}) {
+    xtd::dwstring output = outputPathFor(archive, xtd::wstrview(extension, 3));
+    platform::FileStatus status;
+    if (platform::files().pathStatus(output.c_str(), status) && status.kind == platform::FileKind::Regular) return true;
+  }
+  return false;
+}
+
 // An archive whose name went away once it was opened: converted by another
 // run if an output of its name is there, else simply gone.
 ConversionOutcome gone(xtd::wstrview path) {
-  for (const char16_t* extension : {u"flv", u"avi"}) {
-    xtd::dwstring output = outputPathFor(path, xtd::wstrview(extension, 3));
-    platform::FileStatus status;
-    if (platform::files().pathStatus(output.c_str(), status) && status.kind == platform::FileKind::Regular) {
-      return ConversionOutcome::because(Reason::ConvertedElsewhere);
-    }
-  }
+  if (outputExists(path)) return ConversionOutcome::because(Reason::ConvertedElsewhere);
   return ConversionOutcome::because(Reason::Vanished, platform::simulatedError(SystemError::Kind::NotFound));
 }
 
@@ -52,7 +55,10 @@ std::optional<ConversionOutcome> claim(xtd::wstrview path, AvdReader& reader) {
   // A name that comes to mean another file while it is opened is opened
   // again; a few times, for a file replaced over and over.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!reader.openArchive(path)) return cannotOpen();
+    if (!reader.openArchive(path)) {
+      // Gone since the scan: another run may have converted it.
+      return platform::lastFileError().kind == SystemError::Kind::NotFound ? gone(path) : cannotOpen();
+    }
     switch (reader.claimArchive()) {
       case AvdReader::Claim::Taken:
         break;
@@ -228,6 +234,13 @@ ConversionOutcome convertArchive(xtd::wstrview path) {
   } catch (...) {
     return ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
   }
+}
+
+bool convertedElsewhere(xtd::wstrview archive) {
+  xtd::dwstring path(archive);
+  platform::FileStatus status;
+  if (platform::files().pathStatus(path.c_str(), status)) return false;
+  return platform::lastFileError().kind == SystemError::Kind::NotFound && outputExists(archive);
 }
 
 void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick now) {

@@ -47,3 +47,7 @@ ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader);
 // `leftovers`: the temporary files the scan found beside the archive.
 std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
                                                 const Leftovers* leftovers = nullptr);
+
+// Whether the archive at `archive` is gone and an output of its name is in
+// place: another run has converted it.
+bool convertedElsewhere(xtd::wstrview archive);

@@ -1,5 +1,7 @@
 #include "app/leftovers.h"
 
+#include <algorithm>
+
 #include "archive/archive_removal.h"
 #include "platform/files.h"
 #include "writers/output_path.h"
@@ -13,8 +15,12 @@ void removeLeftovers(xtd::wstrview archive, const Leftovers& leftovers) {
       if (!isTemporaryOf(leftover.view(), output.view())) continue;
       xtd::dwstring path(leftover);
       platform::FileStatus status;
-      // A leftover that cannot be looked at or removed stays: nothing depends on it.
-      if (fs.pathStatus(path.c_str(), status) && quietSince(status.modified, fs.fileTimeNow())) fs.remove(path.c_str());
+      // The change time too: a run gives its output the archive's old times
+      // just before the rename. A leftover that cannot be looked at or
+      // removed stays: nothing depends on it.
+      if (fs.pathStatus(path.c_str(), status) && quietSince(std::max(status.modified, status.changed), fs.fileTimeNow())) {
+        fs.remove(path.c_str());
+      }
     }
   }
 }

@@ -25,6 +25,23 @@ class RunReport {
 
   std::uint32_t converted() const { return converted_.load(std::memory_order_relaxed); }
 
+  // Once the run is over: an archive left to another run, or whose output
+  // name another run took, that the other run has converted meanwhile is no
+  // longer kept. `convertedElsewhere` tells whether it was.
+  // Returns how many outputs other runs took that are still unsettled.
+  template <class ConvertedElsewhere>
+  std::uint32_t settleWithOtherRuns(ConvertedElsewhere convertedElsewhere) {
+    using Reason = ConversionOutcome::Reason;
+    std::uint32_t displaced = 0;
+    Ostra::LockGuard guard(lock_);
+    for (Entry& e : entries_) {
+      const bool otherRun = e.outcome.reason == Reason::InUse || e.outcome.reason == Reason::Displaced;
+      if (otherRun && convertedElsewhere(e.path.view())) e.outcome = ConversionOutcome::because(Reason::ConvertedElsewhere);
+      if (e.outcome.reason == Reason::Displaced) ++displaced;
+    }
+    return displaced;
+  }
+
   // One line per archive kept and per entry skipped, by path, then the
   // counts; empty when every archive was converted.
   std::string text() const;

@@ -1,7 +1,15 @@
 #include "archive/archive_removal.h"
 
+namespace {
+std::int64_t g_quietSeconds = ArchiveRemoval::kQuietSeconds;
+}
+
+void setQuietSecondsForTesting(std::int64_t seconds) {
+  g_quietSeconds = seconds < 0 ? ArchiveRemoval::kQuietSeconds : seconds;
+}
+
 bool quietSince(std::int64_t modified, std::int64_t now) {
-  return now - modified >= ArchiveRemoval::kQuietSeconds * platform::kFileTimeUnitsPerSecond;
+  return now - modified >= g_quietSeconds * platform::kFileTimeUnitsPerSecond;
 }
 
 platform::RemoveResult ArchiveRemoval::judge(const platform::RemovalFacts& facts) const {

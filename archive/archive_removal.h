@@ -31,3 +31,7 @@ class ArchiveRemoval final : public platform::RemovalPolicy {
 // quiet period at `now` (both in the units of FileStatus::modified); one
 // written in the future, by a clock ahead of ours, has not.
 bool quietSince(std::int64_t modified, std::int64_t now);
+
+// Test seam: a quiet period of another length (in seconds), for tests that
+// cannot wait a minute for what a killed run left; negative restores it.
+void setQuietSecondsForTesting(std::int64_t seconds);

@@ -40,6 +40,9 @@ struct FileStatus {
   FileKind kind = FileKind::Other;
   std::uint64_t size = 0;
   std::int64_t modified = 0;
+  // When anything of the file last changed, its times included: unlike
+  // `modified`, no program can set it back.
+  std::int64_t changed = 0;
   // POSIX: the permission bits, owner and group, and the last access.
   std::uint32_t permissions = 0;
   std::uint32_t owner = 0;

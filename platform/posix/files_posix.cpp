@@ -29,6 +29,7 @@ FileStatus statusFrom(const struct stat& st) {
   s.size = static_cast<std::uint64_t>(st.st_size);
   s.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   s.accessed = static_cast<std::int64_t>(st.st_atim.tv_sec) * 1000000000 + st.st_atim.tv_nsec;
+  s.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   s.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
   s.owner = static_cast<std::uint32_t>(st.st_uid);
   s.group = static_cast<std::uint32_t>(st.st_gid);

@@ -43,10 +43,18 @@ FileStatus statusFrom(const BY_HANDLE_FILE_INFORMATION& info) {
   return out;
 }
 
+// The change time is kept apart from the handle's other information.
+void addChangeTime(HANDLE h, FileStatus& out) {
+  FILE_BASIC_INFO basic;
+  out.changed = ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) ? basic.ChangeTime.QuadPart
+                                                                                        : out.modified;
+}
+
 bool statusOf(HANDLE h, FileStatus& out) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!informationOf(h, info)) return false;
   out = statusFrom(info);
+  addChangeTime(h, out);
   return true;
 }
 
@@ -213,6 +221,7 @@ class Win32Files final : public FileApi {
       }
     }
     facts.now = statusFrom(info);
+    addChangeTime(target != INVALID_HANDLE_VALUE ? target : name, facts.now);
     // Share modes are kept by the file system for every opener, and by a
     // server for every client of a share: no writer goes unseen.
     facts.writersVisible = true;

@@ -3,7 +3,6 @@
 import os
 import subprocess
 import tempfile
-import time
 
 EXE = os.environ.get("AVDCONV", "")
 EMULATOR = os.environ.get("AVDCONV_EMULATOR", "")
@@ -81,13 +80,3 @@ def write_tree(root, tree):
 
 
 TEMPORARY_SUFFIX = ".avdconv-tmp"
-
-
-def age_temporary_files(root, seconds=120):
-    """Sets the times of the temporary outputs below `root` back, as if the
-    run that wrote them had stopped `seconds` ago."""
-    then = time.time() - seconds
-    for dirpath, _, names in os.walk(root):
-        for name in names:
-            if name.endswith(TEMPORARY_SUFFIX):
-                os.utime(os.path.join(dirpath, name), (then, then))

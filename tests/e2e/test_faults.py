@@ -66,10 +66,11 @@ class NoArchiveIsLostTest(unittest.TestCase):
             self.assertTrue(after[outputs[0]] == self.converted[outputs[0]], f"{name} was deleted with a damaged output")
 
     def rerun_converts_the_rest(self):
-        # A run removes what a killed run left only once nobody has written
-        # it for a while: a run through another view may still be at work.
-        avdtool.age_temporary_files(self.dir)
-        status, out, _ = avdtool.run([avdtool.tool_path(self.dir)])
+        # A run removes what a killed run left only once nobody has touched
+        # it for a minute (a run through another view may still be at work);
+        # the rerun here takes the killed run's files for old at once.
+        env = dict(os.environ, AVD_CRASH_AT="0", AVD_QUIET_SECONDS="0")
+        status, out, _ = avdtool.run([avdtool.tool_path(self.dir)], exe=CRASHING, env=env)
         self.assertEqual(status, 0)
         after = snapshot(self.dir)
         self.assertEqual(set(after), set(self.converted))

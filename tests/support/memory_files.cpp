@@ -28,6 +28,7 @@ platform::FileStatus MemoryFiles::statusLocked(const Node& node) const {
   out.kind = platform::FileKind::Regular;
   out.size = node.data.size();
   out.modified = node.modified;
+  out.changed = node.changed;
   out.accessed = node.modified;
   out.permissions = node.permissions;
   return out;
@@ -81,7 +82,7 @@ void MemoryFiles::put(const std::u16string& path, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto node = newNode();
   node->data = node->durableData = bytes;
-  node->modified = now_ - 3600 * platform::kFileTimeUnitsPerSecond;
+  node->modified = node->changed = now_ - 3600 * platform::kFileTimeUnitsPerSecond;
   names_[path] = node;
   durableNames_[path] = node;
 }
@@ -206,7 +207,7 @@ platform::FileHandle MemoryFiles::createNew(const char16_t* path) {
   auto& node = names_[path];
   if (node) return fail(Kind::Exists, "open"), platform::kInvalidFile;
   node = newNode();
-  node->modified = ++now_;
+  node->modified = node->changed = ++now_;
   return add(node, true);
 }
 
@@ -215,7 +216,7 @@ std::size_t MemoryFiles::writeAt(Open& o, const void* data, std::size_t size) {
   if (d.size() < o.position + size) d.resize(o.position + size, '\0');
   if (size) std::memcpy(&d[o.position], data, size);
   o.position += size;
-  o.node->modified = ++now_;
+  o.node->modified = o.node->changed = ++now_;
   return size;
 }
 
@@ -303,6 +304,7 @@ bool MemoryFiles::copyMetadata(platform::FileHandle f, const platform::FileStatu
   if (!o) return fail(Kind::Other, "futimens");
   o->node->permissions = like.permissions;
   o->node->modified = like.modified;
+  o->node->changed = ++now_;
   return true;
 }
 

@@ -76,6 +76,7 @@ class MemoryFiles final : public platform::FileApi {
   struct Node {
     std::uint64_t serial = 0;
     std::int64_t modified = 0;
+    std::int64_t changed = 0;
     std::uint32_t permissions = 0644;
     std::string data;
     std::string durableData;
