@@ -22,7 +22,7 @@ def separator():
     return "\\" if WINDOWS else "/"
 
 
-def run_command(command, cwd=None, env=None, timeout=600):
+def run_command(command, cwd=None, env=None, timeout=600, umask=None):
     """Runs a program to its end; returns (exit status, stdout, stderr).
 
     The output goes through files, not pipes: Wine may start helper processes
@@ -30,16 +30,16 @@ def run_command(command, cwd=None, env=None, timeout=600):
     never reach its end."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         status = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                timeout=timeout).returncode
+                                timeout=timeout, preexec_fn=None if umask is None else lambda: os.umask(umask)).returncode
         out.seek(0)
         err.seek(0)
         return status, out.read(), err.read()
 
 
-def run(args, exe=None, cwd=None, env=None, timeout=600):
+def run(args, exe=None, cwd=None, env=None, timeout=600, umask=None):
     """Runs the tool; returns (exit status, stdout bytes with CRLF folded, stderr)."""
     command = ([EMULATOR] if EMULATOR else []) + [exe or EXE] + list(args)
-    status, out, err = run_command(command, cwd=cwd, env=env, timeout=timeout)
+    status, out, err = run_command(command, cwd=cwd, env=env, timeout=timeout, umask=umask)
     if WINDOWS:
         # The console's text mode writes "\n" as "\r\n".
         out = out.replace(b"\r\n", b"\n")
