@@ -1,19 +1,20 @@
 #include "app/app_main.h"
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "app/console_text.h"
 #include "app/file_convert_task.h"
 #include "app/file_locator.h"
 #include "app/finisher.h"
+#include "app/printable_name.h"
 #include "app/program_directory.h"
 #include "app/progress.h"
 #include "app/run_report.h"
 #include "archive/archive_name.h"
 #include "ostra/task_dispatcher.h"
 #include "platform/program.h"
-#include "xtd/utf8.h"
 
 namespace {
 
@@ -54,10 +55,8 @@ int appMain(xtd::wstrview path) {
   }
   locator.findFiles(xtd::wstrview::literal(kArchiveExtension));
 
-  xtd::dstring printable;
-  printable.reserve(locator.path().length());
-  xtd::wide_to_utf8(locator.path().data(), locator.path().data() + locator.path().length(), printable);
-  writeBanner(printable.view());
+  const std::string printable = printableName(locator.path().view());
+  writeBanner(xtd::strview(printable.data(), static_cast<std::uint32_t>(printable.size())));
 
   const auto total = static_cast<std::uint32_t>(locator.count());
   progress().restart(total, &dispatcher);

@@ -3,21 +3,15 @@
 #include <algorithm>
 #include <new>
 
+#include "app/printable_name.h"
 #include "platform/paths.h"
 #include "writers/output_path.h"
 #include "writers/temporary_name.h"
-#include "xtd/utf8.h"
 
 namespace {
 
 using Reason = ConversionOutcome::Reason;
 using Subject = ConversionOutcome::Subject;
-
-std::string utf8(xtd::wstrview text) {
-  xtd::dstring bytes;
-  xtd::wide_to_utf8(text.data, text.data + text.length, bytes);
-  return std::string(bytes.data(), bytes.length());
-}
 
 xtd::wstrview nameOf(xtd::wstrview path) {
   std::uint32_t start = path.length;
@@ -33,13 +27,13 @@ std::string subjectOf(const ConversionOutcome& o, xtd::wstrview archive) {
     const xtd::wstrview name = nameOf(archive);
     std::uint32_t length = archive.length - name.length;
     if (length > 1) --length;  // without the separator, unless it is the root
-    return utf8(xtd::wstrview(archive.data, length));
+    return printableName(xtd::wstrview(archive.data, length));
   }
   if (o.subject == Subject::Archive || !o.extension) return {};
   const xtd::dwstring output = outputPathFor(archive, xtd::wstrview(o.extension, 3));
-  if (o.subject == Subject::Output) return utf8(nameOf(output.view()));
+  if (o.subject == Subject::Output) return printableName(nameOf(output.view()));
   const xtd::dwstring temporary = temporaryPathFor(output.view());
-  return utf8(nameOf(temporary.view()));
+  return printableName(nameOf(temporary.view()));
 }
 
 // The system's reason, after the call that failed and the file it was
@@ -168,7 +162,7 @@ std::string RunReport::text() const {
       ++kept;
     }
     out += prefixOf(e->outcome);
-    out += utf8(e->path.view());
+    out += printableName(e->path.view());
     out += ": " + describeOutcome(e->outcome, e->path.view()) + "\n";
   }
   if (unnamed != 0) {

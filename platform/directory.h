@@ -12,8 +12,9 @@ struct DirectoryEntry {
   std::uint32_t nameLength = 0;
   bool isDirectory = false;  // links to directories count as directories
   // The system's name has no UTF-16 spelling that leads back to it (bytes
-  // that are not UTF-8): `name` shows it with such bytes as \xNN, for a
-  // person to find, and no path made from it reaches the entry.
+  // that are not UTF-8): `name` holds each such byte as the lone surrogate
+  // U+DC00 + byte, for a person to find, and no path made from it reaches
+  // the entry.
   bool unrepresentable = false;
 };
 

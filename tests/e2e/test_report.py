@@ -125,12 +125,34 @@ class ReportTest(unittest.TestCase):
         status, err = self.run_tool(1)
         self.assertEqual(status, 1)
         lines = err.splitlines()
-        self.assertEqual(lines[0], f"avdconv: skipped {self.shown('bad')}\\xFE.avd: name cannot be represented")
+        self.assertEqual(lines[0], f"avdconv: skipped {self.shown('bad')}\\xfe.avd: name cannot be represented")
         # Named at the first directory whose path is too long to reach.
         self.assertRegex(lines[1], "^avdconv: skipped " + re.escape(self.shown("d" * 200)) + "(/d{200})+: path too long$")
         self.assertGreater(len(lines[1]), 4096)
-        self.assertEqual(lines[2], f"avdconv: skipped {self.shown('dir')}\\xFF: name cannot be represented")
+        self.assertEqual(lines[2], f"avdconv: skipped {self.shown('dir')}\\xff: name cannot be represented")
         self.assertEqual(lines[3:], ["avdconv: 1 converted, 0 kept, 3 skipped"])
+
+    @unittest.skipIf(avdtool.WINDOWS, "Windows names hold neither control characters nor bytes that are not UTF-8")
+    def test_names_are_quoted_so_that_each_entry_stays_one_line(self):
+        base = os.fsencode(self.dir)
+        # Without quoting, this name would end its line and forge the count.
+        forging = b"cam\n1\x1b[31m\navdconv: 9 converted, 0 kept, 0 skipped"
+        os.makedirs(os.path.join(base, forging))
+        with open(os.path.join(base, forging, b"x.avd"), "wb"):
+            pass
+        os.makedirs(os.path.join(base, b"caf\xc3\xa9\xff"))
+        with open(os.path.join(base, b"caf\xc3\xa9\xff", b"y.avd"), "wb") as f:
+            f.write(FRAMES)
+        status, err = self.run_tool(1)
+        self.assertEqual(status, 1)
+        self.assertEqual(err.split("\n"), [
+            f"avdconv: skipped {self.shown('caf')}\u00e9\\xff: name cannot be represented",
+            f"avdconv: kept {self.shown('cam')}\\n1\\x1b[31m\\navdconv: 9 converted, 0 kept, 0 skipped"
+            f"{avdtool.separator()}x.avd: empty",
+            "avdconv: 0 converted, 1 kept, 1 skipped",
+            "",
+        ])
+        self.assertFalse(re.search("[\x00-\x09\x0b-\x1f\x7f-\x9f]", err), err)
 
     @unittest.skipIf(avdtool.WINDOWS, "sharing one file between both streams is set up the POSIX way here")
     def test_the_report_starts_on_a_line_of_its_own_when_both_streams_share_one(self):
