@@ -1,16 +1,42 @@
 #include "app/command_line.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "app/app_main.h"
+#include "app/usage_text.h"
 #include "platform/program.h"
 #include "xtd/utf8.h"
+
+namespace {
+
+// Answers --help, -h and --version on standard output when the argument is
+// the only one; any other command line, "./--help" or a second argument
+// included, names a directory as it always did.
+bool answeredOption(const std::vector<std::string>& args) {
+  if (args.size() != 2) return false;
+  const std::string& option = args[1];
+  const char* text = nullptr;
+  if (option == "--help" || option == "-h" || platform::isSystemHelpSwitch(option)) {
+    text = kUsageText;
+  } else if (option == "--version") {
+    text = kVersionText;
+  } else {
+    return false;
+  }
+  platform::writeStdout(text, std::strlen(text));
+  platform::flushStdout();
+  return true;
+}
+
+}  // namespace
 
 int runFromCommandLine(int argc, char** argv) {
   platform::prepareProcess();
   const std::vector<std::string> args = platform::argumentsAsUtf8(argc, argv);
+  if (answeredOption(args)) return 0;
   xtd::dwstring path;
   if (args.size() > 1) {
     const xtd::dstring bytes = xtd::dstring::from_cstr(args[1].c_str());

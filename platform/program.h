@@ -31,6 +31,11 @@ bool argumentDecodesExactly(const char* bytes, std::size_t size);
 // The running process's id.
 std::uint32_t processId();
 
+// Whether an argument is the request for help that this system's own
+// programs take beside --help and -h: "/?" on Windows, where no path can
+// hold a "?"; nothing on POSIX, where "/?" names a directory.
+bool isSystemHelpSwitch(const std::string& argument);
+
 // Console output, written in the order of the calls.
 void writeStdout(const char* data, std::size_t size);
 void writeStderr(const char* data, std::size_t size);

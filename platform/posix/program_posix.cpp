@@ -64,4 +64,6 @@ bool argumentDecodesExactly(const char* bytes, std::size_t size) {
   return utf8::decodeExactly(bytes, size, decoded);
 }
 
+bool isSystemHelpSwitch(const std::string& /*argument*/) { return false; }
+
 }  // namespace platform

@@ -77,4 +77,6 @@ bool argumentDecodesExactly(const char* bytes, std::size_t size) {
   return utf8::decodeExactly(bytes, size, decoded);
 }
 
+bool isSystemHelpSwitch(const std::string& argument) { return argument == "/?"; }
+
 }  // namespace platform

@@ -2,10 +2,16 @@
 
 import os
 import shutil
+import sys
 import tempfile
 import unittest
 
 import avdtool
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
+import avdfixture  # noqa: E402
+
+VERSION = b"Vantrel Archiv File Converter 1.1\n"
 
 
 class CommandLineTest(unittest.TestCase):
@@ -70,6 +76,34 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertIn("\U0001F4C1".encode("utf-8"), out)
         self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
+
+    def test_help_and_version_as_the_only_argument_scan_nothing(self):
+        exe = os.path.join(self.dir, os.path.basename(avdtool.EXE))
+        shutil.copy(avdtool.EXE, exe)
+        archive = avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, b"\xff\xd8 picture \xff\xd9")
+        avdtool.write_tree(self.dir, {"cam.avd": archive})
+        before = avdtool.snapshot(self.dir)
+        options = ["--help", "-h", "--version"] + (["/?"] if avdtool.WINDOWS else [])
+        for option in options:
+            with self.subTest(option=option):
+                status, out, err = avdtool.run([option], exe=exe, cwd=self.dir)
+                self.assertEqual((status, err), (0, b""))
+                if option == "--version":
+                    self.assertEqual(out, VERSION)
+                else:
+                    self.assertTrue(out.startswith(b"Usage: avdconv [DIRECTORY]\n"), out)
+                    self.assertIn(b"\nExit status:\n", out)
+                self.assertEqual(avdtool.snapshot(self.dir), before)
+
+    def test_options_among_other_arguments_or_spelled_as_paths_name_directories(self):
+        os.makedirs(os.path.join(self.dir, "--help"))
+        cases = [(["./--help"], "./--help", 0), (["--help", "second"], "--help", 0), (["-x"], "-x", 1)]
+        if not avdtool.WINDOWS:
+            cases.append((["/?"], "/?", 1))
+        for args, shown, status in cases:
+            with self.subTest(args=args):
+                self.assertEqual(avdtool.run(args, cwd=self.dir)[:2],
+                                 (status, avdtool.banner(shown) + avdtool.NO_ARCHIVES))
 
     def test_invalid_utf8_argument_stops_before_scanning(self):
         if avdtool.WINDOWS:
