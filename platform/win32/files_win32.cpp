@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/stdio_stream.h"
@@ -74,6 +75,27 @@ void closeKeepingError(HANDLE h) {
   setLastFileError(error);
 }
 
+// Closes its handle when it goes, an exception's way out included, keeping
+// the reason of a failure.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+  ~ScopedHandle() {
+    if (*this) closeKeepingError(h_);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  void reset(HANDLE h) {
+    if (*this) closeKeepingError(h_);
+    h_ = h;
+  }
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};
+
 // Whether `dir`, which ends in no separator, is the root of a drive or a
 // share ("C:", "\\?\C:", "\\server\share", "\\?\UNC\server\share"): a
 // root directory is named with its separator.
@@ -114,19 +136,23 @@ std::wstring leafOf(const char16_t* path) {
   return std::wstring(reinterpret_cast<const wchar_t*>(leaf.data()), leaf.size());
 }
 
-// The path of what `h` is open on as the system reached it, links followed,
-// from the volume's device on (a drive letter may be missing).
-bool reachedPathOf(HANDLE h, std::wstring& out) {
-  out.resize(MAX_PATH);
+// The path of what `h` is open on within its volume, as the system reached
+// it, links followed. (GetFinalPathNameByHandleW would do, but Wine's fails
+// on a path longer than MAX_PATH.)
+bool pathInVolumeOf(HANDLE h, std::wstring& out) {
+  std::vector<DWORD> buffer(128);
   for (;;) {
-    const DWORD n = ::GetFinalPathNameByHandleW(h, out.data(), static_cast<DWORD>(out.size()),
-                                                FILE_NAME_OPENED | VOLUME_NAME_NT);
-    if (n == 0) return win32::fail("GetFinalPathNameByHandleW");
-    if (n < out.size()) {
-      out.resize(n);
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (::GetFileInformationByHandleEx(h, FileNameInfo, info, static_cast<DWORD>(buffer.size() * sizeof(DWORD)))) {
+      out.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
       return true;
     }
-    out.resize(n);
+    // Too small a buffer: the length of the whole name is given.
+    if (::GetLastError() != ERROR_MORE_DATA || buffer.size() > 0x8000) {
+      return win32::fail("GetFileInformationByHandleEx");
+    }
+    const std::size_t needed = (sizeof(FILE_NAME_INFO) + info->FileNameLength) / sizeof(DWORD) + 1;
+    buffer.resize(needed > buffer.size() ? needed : 2 * buffer.size());
   }
 }
 
@@ -137,19 +163,22 @@ bool reachedPathOf(HANDLE h, std::wstring& out) {
 // deletion through that handle would delete a file outside the tree: it is
 // refused as a request the system does not support.
 bool isEntryOf(HANDLE entry, const char16_t* path) {
-  HANDLE dir = ::CreateFileW(win32::wide(parentOf(path).c_str()), FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (dir == INVALID_HANDLE_VALUE) return win32::fail("CreateFileW");
+  const ScopedHandle dir(::CreateFileW(win32::wide(parentOf(path).c_str()), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!dir) return win32::fail("CreateFileW");
+  BY_HANDLE_FILE_INFORMATION dirInfo, entryInfo;
   std::wstring expected, reached;
-  const bool known = reachedPathOf(dir, expected) && reachedPathOf(entry, reached);
-  closeKeepingError(dir);
-  if (!known) return false;
+  if (!informationOf(dir.get(), dirInfo) || !informationOf(entry, entryInfo) || !pathInVolumeOf(dir.get(), expected) ||
+      !pathInVolumeOf(entry, reached)) {
+    return false;
+  }
   if (expected.empty() || expected.back() != L'\\') expected.push_back(L'\\');
   expected += leafOf(path);
-  return ::CompareStringOrdinal(expected.data(), static_cast<int>(expected.size()), reached.data(),
-                                static_cast<int>(reached.size()), TRUE) == CSTR_EQUAL ||
-         win32::fail("CreateFileW", ERROR_NOT_SUPPORTED);
+  const bool same = dirInfo.dwVolumeSerialNumber == entryInfo.dwVolumeSerialNumber &&
+                    ::CompareStringOrdinal(expected.data(), static_cast<int>(expected.size()), reached.data(),
+                                           static_cast<int>(reached.size()), TRUE) == CSTR_EQUAL;
+  return same || win32::fail("CreateFileW", ERROR_NOT_SUPPORTED);
 }
 
 // Marks the file `h` (opened with delete access) for deletion: it goes
@@ -278,13 +307,11 @@ class Win32Files final : public FileApi {
   // What DeleteFileW does (a link loses the link, never its target), once
   // the handle is known to be on the name itself.
   bool remove(const char16_t* path) override {
-    HANDLE entry = ::CreateFileW(win32::wide(path), DELETE | FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (entry == INVALID_HANDLE_VALUE) return win32::fail("CreateFileW");
-    const bool removed = isEntryOf(entry, path) && markForDeletion(entry);
-    closeKeepingError(entry);
-    return removed;
+    const ScopedHandle entry(::CreateFileW(win32::wide(path), DELETE | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!entry) return win32::fail("CreateFileW");
+    return isEntryOf(entry.get(), path) && markForDeletion(entry.get());
   }
 
   RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) override {
@@ -292,36 +319,29 @@ class Win32Files final : public FileApi {
     // archive away while it is read: it has to go before a deleting one.
     ::CloseHandle(handleOf(f));
     const win32::WidePath name = win32::wide(path);
+    // Declared first, closed last: the name goes before writers may have
+    // the file back.
+    ScopedHandle target;
     // The directory entry itself, a link opened as the link, so that the
     // deletion removes the name and never what a link leads to. Sharing
     // neither writing nor deleting, it cannot be had while another program
     // has the file open for writing, or open at all without sharing its
     // deletion (a sharing violation: in use), and keeps them off it until
-    // the name is gone.
-    HANDLE entry = ::CreateFileW(name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (entry == INVALID_HANDLE_VALUE) return openFailed("CreateFileW");
+    // the name is gone, with the last handle on it.
+    const ScopedHandle entry(::CreateFileW(name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!entry) return openFailed("CreateFileW");
     BY_HANDLE_FILE_INFORMATION info;
     bool link = false;
-    if (!isEntryOf(entry, path) || !informationOf(entry, info) || !isLink(entry, info, link)) {
-      closeKeepingError(entry);
+    if (!isEntryOf(entry.get(), path) || !informationOf(entry.get(), info) || !isLink(entry.get(), info, link)) {
       return RemoveResult::Failed;
     }
-    HANDLE target = INVALID_HANDLE_VALUE;
     if (link) {
       // What was read is the file the link leads to: it is judged through
       // a handle that keeps writers off it until the link is gone.
-      target = ::CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-      if (target == INVALID_HANDLE_VALUE) {
-        const RemoveResult result = openFailed("CreateFileW");
-        closeKeepingError(entry);
-        return result;
-      }
-      if (!informationOf(target, info)) {
-        closeKeepingError(entry);
-        closeKeepingError(target);
-        return RemoveResult::Failed;
-      }
+      target.reset(::CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      if (!target) return openFailed("CreateFileW");
+      if (!informationOf(target.get(), info)) return RemoveResult::Failed;
     }
     RemovalFacts facts;
     facts.now = statusFrom(info);
@@ -329,12 +349,8 @@ class Win32Files final : public FileApi {
     // server for every client of a share: no writer goes unseen.
     facts.writersVisible = true;
     facts.time = fileTimeNow();
-    RemoveResult result = policy.judge(facts);
-    if (result == RemoveResult::Removed && !markForDeletion(entry)) result = RemoveResult::Failed;
-    // The name goes with the last handle on it, before writers may have
-    // the file back.
-    closeKeepingError(entry);
-    if (target != INVALID_HANDLE_VALUE) closeKeepingError(target);
+    const RemoveResult result = policy.judge(facts);
+    if (result == RemoveResult::Removed && !markForDeletion(entry.get())) return RemoveResult::Failed;
     return result;
   }
 
