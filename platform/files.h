@@ -184,6 +184,7 @@ class FileApi {
   // (where the system keeps names apart from their files, the new name is
   // also flushed through a handle on it).
   virtual bool rename(const char16_t* from, const char16_t* to) = 0;
+  // Removes the name `path`; a link loses the link, never what it leads to.
   virtual bool remove(const char16_t* path) = 0;
   // Removes the name `path`, whose file `f` holds open for reading, if
   // `policy` judges that it may go, from the facts gathered at that moment;

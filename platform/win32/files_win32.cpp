@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/stdio_stream.h"
@@ -58,6 +61,21 @@ bool statusOf(HANDLE h, FileStatus& out) {
   return true;
 }
 
+// Whether the entry `h` (opened as a reparse point, `info` its information)
+// is a link to another name: a symbolic link or a junction. Other reparse
+// points (deduplicated, compressed or cloud files) are the file itself, and
+// opening them again through the name would open the same file.
+bool isLink(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info, bool& link) {
+  link = false;
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) {
+    return win32::fail("GetFileInformationByHandleEx");
+  }
+  link = IsReparseTagNameSurrogate(tag.ReparseTag) != 0;
+  return true;
+}
+
 // Closes a handle on a failure path, keeping the failure's reason.
 void closeKeepingError(HANDLE h) {
   const SystemError error = lastFileError();
@@ -65,13 +83,119 @@ void closeKeepingError(HANDLE h) {
   setLastFileError(error);
 }
 
+// Closes its handle when it goes, an exception's way out included, keeping
+// the reason of a failure.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+  ~ScopedHandle() {
+    if (*this) closeKeepingError(h_);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  void reset(HANDLE h) {
+    if (*this) closeKeepingError(h_);
+    h_ = h;
+  }
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};
+
+// Whether `dir`, which ends in no separator, is the root of a drive or a
+// share ("C:", "\\?\C:", "\\server\share", "\\?\UNC\server\share"): a
+// root directory is named with its separator.
+bool isRoot(std::u16string_view dir) {
+  bool share = true;
+  if (dir.starts_with(u"\\\\?\\UNC\\")) {
+    dir.remove_prefix(8);
+  } else if (dir.starts_with(u"\\\\?\\") || dir.starts_with(u"\\\\.\\")) {
+    dir.remove_prefix(4);
+    share = false;
+  } else if (dir.starts_with(u"\\\\")) {
+    dir.remove_prefix(2);
+  } else {
+    share = false;
+  }
+  if (!share) return dir.size() == 2 && dir[1] == u':';
+  const std::size_t cut = dir.find_first_of(u"\\/");
+  return cut != 0 && cut != std::u16string_view::npos && cut + 1 < dir.size() &&
+         dir.find_first_of(u"\\/", cut + 1) == std::u16string_view::npos;
+}
+
 // The directory part of a path: everything before its last separator.
 std::u16string parentOf(const char16_t* path) {
   const std::u16string p(path);
   const std::size_t cut = p.find_last_of(u"\\/");
-  if (cut == std::u16string::npos) return u".";
-  // "C:\x" has the directory "C:\", not the drive-relative "C:".
-  return p.substr(0, cut == 0 || (cut == 2 && p[1] == u':') ? cut + 1 : cut);
+  // "C:x" lies in the current directory of drive C.
+  if (cut == std::u16string::npos) return p.size() >= 2 && p[1] == u':' ? p.substr(0, 2) : u".";
+  std::u16string dir = p.substr(0, cut);
+  if (dir.empty() || isRoot(dir)) dir.push_back(u'\\');
+  return dir;
+}
+
+// The last component of a path.
+std::wstring leafOf(const char16_t* path) {
+  const std::u16string_view p(path);
+  const std::size_t cut = p.find_last_of(u"\\/:");
+  const std::u16string_view leaf = cut == std::u16string_view::npos ? p : p.substr(cut + 1);
+  return std::wstring(reinterpret_cast<const wchar_t*>(leaf.data()), leaf.size());
+}
+
+// The path of what `h` is open on within its volume, as the system reached
+// it, links followed. (GetFinalPathNameByHandleW would do, but Wine's fails
+// on a path longer than MAX_PATH.)
+bool pathInVolumeOf(HANDLE h, std::wstring& out) {
+  std::vector<DWORD> buffer(128);
+  for (;;) {
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (::GetFileInformationByHandleEx(h, FileNameInfo, info, static_cast<DWORD>(buffer.size() * sizeof(DWORD)))) {
+      out.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
+      return true;
+    }
+    // Too small a buffer: the length of the whole name is given.
+    if (::GetLastError() != ERROR_MORE_DATA || buffer.size() > 0x8000) {
+      return win32::fail("GetFileInformationByHandleEx");
+    }
+    const std::size_t needed = (sizeof(FILE_NAME_INFO) + info->FileNameLength) / sizeof(DWORD) + 1;
+    buffer.resize(needed > buffer.size() ? needed : 2 * buffer.size());
+  }
+}
+
+// Whether `entry`, opened through `path` as a reparse point, is the
+// directory entry `path` names, in the directory the system reaches for
+// it. A system that does not show a link as a reparse point opens the file
+// it leads to instead (Wine does so with a Unix symbolic link), and a
+// deletion through that handle would delete a file outside the tree: it is
+// refused as a request the system does not support.
+bool isEntryOf(HANDLE entry, const char16_t* path) {
+  const ScopedHandle dir(::CreateFileW(win32::wide(parentOf(path).c_str()), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!dir) return win32::fail("CreateFileW");
+  BY_HANDLE_FILE_INFORMATION dirInfo, entryInfo;
+  std::wstring expected, reached;
+  if (!informationOf(dir.get(), dirInfo) || !informationOf(entry, entryInfo) || !pathInVolumeOf(dir.get(), expected) ||
+      !pathInVolumeOf(entry, reached)) {
+    return false;
+  }
+  if (expected.empty() || expected.back() != L'\\') expected.push_back(L'\\');
+  expected += leafOf(path);
+  const bool same = dirInfo.dwVolumeSerialNumber == entryInfo.dwVolumeSerialNumber &&
+                    ::CompareStringOrdinal(expected.data(), static_cast<int>(expected.size()), reached.data(),
+                                           static_cast<int>(reached.size()), TRUE) == CSTR_EQUAL;
+  return same || win32::fail("CreateFileW", ERROR_NOT_SUPPORTED);
+}
+
+// Marks the file `h` (opened with delete access) for deletion: it goes
+// with the last handle on it.
+bool markForDeletion(HANDLE h) {
+  FILE_DISPOSITION_INFO dispose = {};
+  dispose.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose) != 0 ||
+         win32::fail("SetFileInformationByHandle");
 }
 
 // What a file system or a server answers when it cannot flush a directory,
@@ -188,73 +312,84 @@ class Win32Files final : public FileApi {
            win32::fail("MoveFileExW");
   }
 
-  bool remove(const char16_t* path) override { return ::DeleteFileW(win32::wide(path)) != 0 || win32::fail("DeleteFileW"); }
+  // What DeleteFileW does (a link loses the link, never its target), once
+  // the handle is known to be on the name itself.
+  bool remove(const char16_t* path) override {
+    const ScopedHandle entry(::CreateFileW(win32::wide(path), DELETE | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!entry) return win32::fail("CreateFileW");
+    return isEntryOf(entry.get(), path) && markForDeletion(entry.get());
+  }
 
   RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) override {
-    // The reading handle does not share delete access: it goes first.
+    // The reading handle shares no deletion, so that nobody renames the
+    // archive away while it is read: it has to go before a deleting one.
     ::CloseHandle(handleOf(f));
-    // The name itself, a link opened as the link: deleting through this
-    // handle removes the name and never a link's target. It shares neither
-    // writing nor deleting, so it cannot be had while another program has
-    // the file open without sharing its deletion, which every writer does
-    // that does not expect its file to go.
-    HANDLE name = ::CreateFileW(win32::wide(path), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    RemovalFacts facts;
-    if (name == INVALID_HANDLE_VALUE) return openFailed("CreateFileW");
+    const win32::WidePath name = win32::wide(path);
+    // Declared first, closed last: the name goes before writers may have
+    // the file back.
+    ScopedHandle target;
+    // The directory entry itself, a link opened as the link, so that the
+    // deletion removes the name and never what a link leads to. Sharing
+    // neither writing nor deleting, it cannot be had while another program
+    // has the file open for writing, or open at all without sharing its
+    // deletion (a sharing violation: in use), and keeps them off it until
+    // the name is gone, with the last handle on it.
+    const ScopedHandle entry(::CreateFileW(name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!entry) return openFailed("CreateFileW");
     BY_HANDLE_FILE_INFORMATION info;
-    if (!informationOf(name, info)) return closeKeepingError(name), RemoveResult::Failed;
-    HANDLE target = INVALID_HANDLE_VALUE;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      // A link: the file it leads to is what was read and what is judged,
-      // through a handle that keeps writers off it until the link is gone.
-      target = ::CreateFileW(win32::wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-      if (target == INVALID_HANDLE_VALUE) {
-        const RemoveResult result = openFailed("CreateFileW");
-        closeKeepingError(name);
-        return result;
-      }
-      if (!informationOf(target, info)) {
-        closeKeepingError(target);
-        closeKeepingError(name);
-        return RemoveResult::Failed;
-      }
+    bool link = false;
+    if (!isEntryOf(entry.get(), path) || !informationOf(entry.get(), info) || !isLink(entry.get(), info, link)) {
+      return RemoveResult::Failed;
     }
+    if (link) {
+      // What was read is the file the link leads to: it is judged through
+      // a handle that keeps writers off it until the link is gone.
+      target.reset(::CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      if (!target) return openFailed("CreateFileW");
+      if (!informationOf(target.get(), info)) return RemoveResult::Failed;
+    }
+    RemovalFacts facts;
     facts.now = statusFrom(info);
     addChangeTime(target != INVALID_HANDLE_VALUE ? target : name, facts.now);
     // Share modes are kept by the file system for every opener, and by a
     // server for every client of a share: no writer goes unseen.
     facts.writersVisible = true;
     facts.time = fileTimeNow();
-    RemoveResult result = policy.judge(facts);
-    FILE_DISPOSITION_INFO dispose = {};
-    dispose.DeleteFile = TRUE;
-    if (result == RemoveResult::Removed &&
-        !::SetFileInformationByHandle(name, FileDispositionInfo, &dispose, sizeof dispose)) {
-      win32::fail("SetFileInformationByHandle");
-      result = RemoveResult::Failed;
-    }
-    if (target != INVALID_HANDLE_VALUE) closeKeepingError(target);
-    // The name goes with the last handle on it.
-    closeKeepingError(name);
+    const RemoveResult result = policy.judge(facts);
+    if (result == RemoveResult::Removed && !markForDeletion(entry.get())) return RemoveResult::Failed;
     return result;
   }
 
-  // What each file system is documented to promise for this sequence
-  // (write, FlushFileBuffers on the temporary file, MoveFileExW, then this
-  // flush through a handle on the new name and a flush of the directory):
-  // - NTFS and ReFS log every change of metadata, a rename included, and a
-  //   flush of a file writes the log up to that file's latest change: once
-  //   it returns, the rename that gave the file this name is on the disk.
-  // - FAT32 and exFAT keep a file's size, first cluster and times in its
-  //   directory entry, with no log: a flush of the file writes its
-  //   directory entry and its allocation, which is where the new name
-  //   lives; the flush of the directory writes the rest of its entries.
-  // - On an SMB share, the flush is sent to the server, which flushes the
-  //   file (and its name, as its own file system keeps it) before it
-  //   answers.
-  // Only then may the archive go.
+  // The sequence an output goes through: write, FlushFileBuffers on the
+  // temporary file, MoveFileExW over the final name, then this flush through
+  // a handle on the new name, then the directory's (syncParentDirectory),
+  // and only then the archive's removal. MoveFileExW's write-through flag is
+  // documented only for a move done as a copy and a delete, hence the
+  // flushes. What is documented for them:
+  // - Every Windows file system keeps metadata in the cache until the file
+  //   is flushed or written through, and a file's flush writes its data and
+  //   its metadata and then has the disk empty its own cache (NTFS, ReFS,
+  //   FAT, exFAT); the file systems' common model has that flush persist the
+  //   directory structure, for a file and for a directory alike.
+  // - NTFS counts a rename among the metadata changes that a flush (or a
+  //   write-through) stores: once the flush through the new name returns,
+  //   the rename is on the disk. ReFS is documented for every call here.
+  // - FAT32 and exFAT keep a file's name, size and first cluster in its
+  //   directory entries, without a log: the file's flush writes them, the
+  //   directory's flush the entry the replaced output freed. What a power
+  //   loss before both returned leaves is not promised; the archive is
+  //   still there then.
+  // - An SMB server hands a flush of a file opened for writing, or of a
+  //   directory opened to add files, to its own file system and answers once
+  //   that is done; on a continuously available share it answers at once,
+  //   and durability is the server's own.
+  // The name is opened as it is, never through a link that has meanwhile
+  // taken it: the caller then finds the name displaced.
   SyncResult syncName(const char16_t* path) override {
+    // A flush needs write access.
     HANDLE h = ::CreateFileW(win32::wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return win32::fail("CreateFileW"), SyncResult::Failed;
@@ -264,8 +399,9 @@ class Win32Files final : public FileApi {
   }
 
   SyncResult syncParentDirectory(const char16_t* path) override {
-    // Backup semantics open a directory; a flush needs write access to it,
-    // which a file system or a server may refuse or not implement.
+    // Backup semantics open a directory; write access (which holds adding
+    // files and subdirectories) lets it be flushed, where the file system
+    // or the server implements and allows that.
     const std::u16string dir = parentOf(path);
     HANDLE h = ::CreateFileW(win32::wide(dir.c_str()), GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -286,7 +422,8 @@ class Win32Files final : public FileApi {
   }
 
   // The output inherits its directory's access rules as any new file does;
-  // of the archive it takes the creation and last-write times.
+  // of the archive it takes the three times. A time of zero, one the file
+  // system does not keep, leaves the output's own.
   bool copyMetadata(FileHandle f, const FileStatus& like) override {
     const FILETIME created = fileTimeFrom(like.created);
     const FILETIME accessed = fileTimeFrom(like.accessed);

@@ -86,6 +86,31 @@ class SafetyTest(unittest.TestCase):
             self.assertEqual(read(self.path(name + ".avi")), self.reference(mjpeg(seed=seed)), name)
             self.assertFalse(os.path.exists(self.path(name + ".avd")), name)
 
+    def test_links_out_of_the_tree_lose_at_most_the_link(self):
+        # An archive and a stopped run's leftover, both links to files outside
+        # the tree. Wine shows a Unix link as the file it leads to, and would
+        # delete that file: there the links stay, and the run says so.
+        outside = tempfile.mkdtemp(prefix="avdconv-outside-")
+        self.addCleanup(shutil.rmtree, outside)
+        data = mjpeg(seed=8)
+        avdtool.write_tree(outside, {"elsewhere.avd": data, "leftover": b"not yours"})
+        os.utime(os.path.join(outside, "leftover"), (time.time() - 600, time.time() - 600))
+        os.symlink(os.path.join(outside, "elsewhere.avd"), self.path("cam.avd"))
+        leftover = self.path("cam.avi.1234-0badf00d" + TEMPORARY_SUFFIX)
+        os.symlink(os.path.join(outside, "leftover"), leftover)
+        status, _, err = self.run_tool()
+        self.assertEqual(avdtool.snapshot(outside), {"elsewhere.avd": data, "leftover": b"not yours"})
+        self.assertEqual(read(self.path("cam.avi")), self.reference(data))
+        if avdtool.WINDOWS:
+            self.assertEqual(status, 1)
+            self.assertIn(b"cam.avd: output written, archive could not be deleted", err)
+            self.assertTrue(os.path.islink(self.path("cam.avd")))
+            self.assertTrue(os.path.islink(leftover))
+        else:
+            self.assertEqual(status, 0, err)
+            self.assertFalse(os.path.lexists(self.path("cam.avd")))
+            self.assertFalse(os.path.lexists(leftover))
+
     def test_a_refused_header_leaves_an_existing_output_alone(self):
         archive = avdfixture.h264_header(b"\x67\x42", b"\x68") + avdfixture.record(1, b"tag")
         self.put("cam.avd", archive)

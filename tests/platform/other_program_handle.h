@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace avdtest {
+
+// A handle on a file as another program holds it, opened through the C
+// runtime with a share flag: what it lets others do with the file while it
+// is open. Windows keeps share modes for every opener; POSIX has none, and
+// there nothing is opened and unavailable() says why.
+class OtherProgramHandle {
+ public:
+  enum class Shares { Nothing, Reading, ReadingAndWriting };
+
+  // Opens `file` for writing (and reading) or for reading only; throws when
+  // the open fails.
+  OtherProgramHandle(const std::filesystem::path& file, Shares shares, bool writing);
+  ~OtherProgramHandle();
+  OtherProgramHandle(const OtherProgramHandle&) = delete;
+  OtherProgramHandle& operator=(const OtherProgramHandle&) = delete;
+
+  // Empty where share modes exist; else why a test of them cannot run.
+  static std::string unavailable();
+
+ private:
+  int descriptor_ = -1;
+};
+
+}  // namespace avdtest
