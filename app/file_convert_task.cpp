@@ -7,6 +7,7 @@
 #include "app/progress.h"
 #include "app/run_report.h"
 #include "archive/avd_reader.h"
+#include "archive/held_archive.h"
 #include "ostra/task_dispatcher.h"
 #include "writers/create_writer.h"
 #include "writers/output_path.h"
@@ -49,6 +50,13 @@ ConversionOutcome gone(xtd::wstrview path) {
   return ConversionOutcome::because(Reason::Vanished, platform::simulatedError(SystemError::Kind::NotFound));
 }
 
+// Whether this run holds the file `path` names under another name.
+bool heldByThisRun(xtd::wstrview path) {
+  xtd::dwstring name(path);
+  platform::FileStatus status;
+  return platform::files().pathStatus(name.c_str(), status) && HeldArchive::heldByThisRun(status.identity);
+}
+
 // Opens and locks the archive whose name is `path`, as the file that name
 // means now; an outcome when it cannot be converted now.
 std::optional<ConversionOutcome> claim(xtd::wstrview path, AvdReader& reader) {
@@ -56,8 +64,15 @@ std::optional<ConversionOutcome> claim(xtd::wstrview path, AvdReader& reader) {
   // again; a few times, for a file replaced over and over.
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (!reader.openArchive(path)) {
+      const SystemError::Kind why = platform::lastFileError().kind;
       // Gone since the scan: another run may have converted it.
-      return platform::lastFileError().kind == SystemError::Kind::NotFound ? gone(path) : cannotOpen();
+      if (why == SystemError::Kind::NotFound) return gone(path);
+      // Held without sharing: on Windows also while this run removes
+      // another name of the file (a hard link).
+      if (why == SystemError::Kind::Busy && heldByThisRun(path)) {
+        return ConversionOutcome::because(Reason::WaitingForOtherName);
+      }
+      return cannotOpen();
     }
     switch (reader.claimArchive()) {
       case AvdReader::Claim::Taken:

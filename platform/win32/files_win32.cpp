@@ -353,7 +353,7 @@ class Win32Files final : public FileApi {
     }
     RemovalFacts facts;
     facts.now = statusFrom(info);
-    addChangeTime(target != INVALID_HANDLE_VALUE ? target : name, facts.now);
+    addChangeTime(target ? target.get() : entry.get(), facts.now);
     // Share modes are kept by the file system for every opener, and by a
     // server for every client of a share: no writer goes unseen.
     facts.writersVisible = true;
