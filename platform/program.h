@@ -20,7 +20,8 @@ std::vector<std::string> argumentsAsUtf8(int argc, char** argv);
 // before anything else is opened: standard input, output and error are
 // made valid (the null device stands in for a closed one, so that no file
 // the program opens can take its place and receive console text), and a
-// console that goes away does not end the program.
+// write to a console that went away fails instead of ending the program
+// (the hangup itself is a request to stop, see interrupts.h).
 void prepareProcess();
 
 // Whether an argument as argumentsAsUtf8 delivers it names exactly the path
