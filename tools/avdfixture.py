@@ -75,12 +75,14 @@ def flv_tags(data):
         pos = end
 
 
-def encode_h264_tags(frames, size, fps, profile):
-    """Encodes a test pattern with libx264 into FLV tags; returns sps, pps, frame tags."""
+def encode_h264_tags(frames, size, fps, profile, filters=""):
+    """Encodes a test pattern with libx264 into FLV tags; returns sps, pps, frame tags.
+    `filters` are applied to the pattern first (noise makes large frames)."""
     work = tempfile.mkdtemp(prefix="avdfixture-")
     try:
         out = os.path.join(work, "v.flv")
-        ffmpeg("-f", "lavfi", "-i", f"testsrc=size={size}:rate={fps}", "-frames:v", str(frames),
+        source = f"testsrc=size={size}:rate={fps}" + ("," + filters if filters else "")
+        ffmpeg("-f", "lavfi", "-i", source, "-frames:v", str(frames),
                "-pix_fmt", "yuv420p", "-c:v", "libx264", "-profile:v", profile, "-g", str(fps),
                "-bf", "0", "-f", "flv", out)
         data = read_bytes(out)
