@@ -36,6 +36,7 @@ ENDS_WITHIN = 5.0
 MOMENT_LIMIT = 60.0
 ATTEMPTS = 3
 
+TEMPORARY_SUFFIX = ".avdconv-tmp"
 KEPT_LINE = re.compile(r"^avdconv: kept (.+?): ", re.MULTILINE)
 PROGRESS = progress_lines.LINE.pattern
 WATCHED = (signal.SIGHUP, signal.SIGINT, signal.SIGTERM)
@@ -126,6 +127,10 @@ def read_whole(file):
     return os.pread(file.fileno(), os.fstat(file.fileno()).st_size, 0)
 
 
+def is_temporary(name):
+    return name.endswith(TEMPORARY_SUFFIX)
+
+
 class Missed(Exception):
     """The run ended before the moment it was to be interrupted at."""
 
@@ -185,13 +190,24 @@ class InterruptTest(unittest.TestCase):
 
     def middle_of_a_big_conversion(self, _out):
         for name, data in self.big.items():
-            try:
-                if os.path.getsize(self.path(self.outputs[name]) + ".avdconv-tmp") >= len(data) // 3:
-                    self.in_progress = name
-                    return True
-            except FileNotFoundError:
-                pass
+            for temporary in self.temporaries_of(self.outputs[name]):
+                try:
+                    if os.path.getsize(temporary) >= len(data) // 3:
+                        self.in_progress = name
+                        return True
+                except FileNotFoundError:
+                    pass
         return False
+
+    def temporaries_of(self, output):
+        """The temporary files of an output: NAME.flv.<run's part>.avdconv-tmp
+        (or, from older runs, NAME.flv.avdconv-tmp)."""
+        directory, final = os.path.split(self.path(output))
+        try:
+            names = os.listdir(directory)
+        except FileNotFoundError:
+            return []
+        return [os.path.join(directory, n) for n in names if n.startswith(final + ".") and is_temporary(n)]
 
     def one_archive_left(self, out):
         done = [int(m.group(2)) for m in re.finditer(PROGRESS, out)]
@@ -278,7 +294,7 @@ class InterruptTest(unittest.TestCase):
         expected_files = set(tree) | {self.outputs[name] for name in tree}
         left = sorted(found - expected_files)
         if allow_temporary:
-            left = [name for name in left if not name.endswith(".avdconv-tmp")]
+            left = [name for name in left if not is_temporary(name)]
         self.assertEqual(left, [], "files left behind that are neither archive nor output")
         return kept
 
