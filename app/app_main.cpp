@@ -14,6 +14,7 @@
 #include "app/run_report.h"
 #include "archive/archive_name.h"
 #include "ostra/task_dispatcher.h"
+#include "platform/interrupts.h"
 #include "platform/program.h"
 
 namespace {
@@ -54,6 +55,14 @@ int appMain(xtd::wstrview path) {
     locator.setPath(path);
   }
   locator.findFiles(xtd::wstrview::literal(kArchiveExtension));
+  if (platform::interruptSignal() != 0) {
+    // Stopped during the scan: nothing has been opened yet.
+    dispatcher.releasePending([](Ostra::Task* task) { delete task; });
+    static constexpr char kStopped[] = "avdconv: interrupted during the scan; no archive was touched\n";
+    platform::writeStderr(kStopped, sizeof kStopped - 1);
+    platform::interruptHandled();
+    return platform::interruptExitStatus();
+  }
 
   const std::string printable = printableName(locator.path().view());
   writeBanner(xtd::strview(printable.data(), static_cast<std::uint32_t>(printable.size())));
@@ -79,12 +88,22 @@ int appMain(xtd::wstrview path) {
     finisher.commitAll();
   }
 
-  writeClosingLine(locator.count() > 0);
+  const bool interrupted = platform::interruptSignal() != 0;
+  if (interrupted) {
+    // The progress line ends here; the run did not finish.
+    platform::writeStdout("\n", 1);
+    platform::flushStdout();
+  } else {
+    writeClosingLine(locator.count() > 0);
+  }
   // An output name another run took right after this run's rename is that
   // run's conversion of the same archive, as a rule: that run removes the
   // archive at once, and a moment's wait tells.
   for (int wait = 0; runReport.settleWithOtherRuns(convertedElsewhere) != 0 && wait < kOtherRunWaits; ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  return report(runReport, !locator.path().empty());
+  const int status = report(runReport, !locator.path().empty());
+  if (!interrupted) return status;
+  platform::interruptHandled();
+  return platform::interruptExitStatus();
 }

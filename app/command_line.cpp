@@ -7,6 +7,7 @@
 
 #include "app/app_main.h"
 #include "app/usage_text.h"
+#include "platform/interrupts.h"
 #include "platform/program.h"
 #include "xtd/utf8.h"
 
@@ -37,6 +38,7 @@ int runFromCommandLine(int argc, char** argv) {
   platform::prepareProcess();
   const std::vector<std::string> args = platform::argumentsAsUtf8(argc, argv);
   if (answeredOption(args)) return 0;
+  platform::watchInterrupts();
   xtd::dwstring path;
   if (args.size() > 1) {
     const xtd::dstring bytes = xtd::dstring::from_cstr(args[1].c_str());

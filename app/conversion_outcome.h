@@ -22,6 +22,7 @@ struct ConversionOutcome {
     BeingWritten,     // output written, but a program still writes the archive
     RecentlyWritten,  // output written; written `number` seconds ago where writers cannot be seen
     Interrupted,      // the run was interrupted before the archive's output was in place
+    NotStarted,       // the run was interrupted before the archive's conversion began
     WaitingForOtherName,  // this run holds the file under another name (a hard link) now
     NotRegular,       // a FIFO, socket or device
     Vanished,         // gone since the scan

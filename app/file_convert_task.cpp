@@ -9,6 +9,7 @@
 #include "archive/avd_reader.h"
 #include "archive/held_archive.h"
 #include "ostra/task_dispatcher.h"
+#include "platform/interrupts.h"
 #include "writers/create_writer.h"
 #include "writers/output_path.h"
 #include "writers/stream_header.h"
@@ -146,6 +147,8 @@ ConversionOutcome writerRefused(const WriterIf& writer) {
 // outcome only when the conversion ended before that.
 std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
                                         const Leftovers* leftovers) {
+  // Asked to stop: no conversion begins.
+  if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::NotStarted);
   if (std::optional<ConversionOutcome> refused = claim(path, reader)) return refused;
   // Only while the archive is held: no other run writes these now.
   if (leftovers) removeLeftovers(path, *leftovers);
@@ -160,6 +163,8 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   xtd::strview frame;
   std::uint32_t ticks = 0;
   for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
+    // A conversion in progress is abandoned: the writer removes its file.
+    if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
     if (!writer->writeFrame(&frame, &ticks, kind)) return writerRefused(*writer);
   }
 

@@ -3,6 +3,7 @@
 #include "app/file_convert_task.h"
 #include "app/run_report.h"
 #include "ostra/task_dispatcher.h"
+#include "platform/interrupts.h"
 #include "platform/paths.h"
 #include "writers/temporary_name.h"
 
@@ -30,7 +31,8 @@ void FileLocator::scan(xtd::wstrview dir) {
   // Filled as the listing goes on: every archive of the directory shares it.
   std::shared_ptr<Leftovers> leftovers;
   platform::DirectoryEntry e;
-  while (listing.next(e)) {
+  // Asked to stop: the scan ends where it is.
+  while (platform::interruptSignal() == 0 && listing.next(e)) {
     const xtd::wstrview name(e.name, e.nameLength);
     entry.append(name);
     // Skips ".", ".." and every hidden directory.

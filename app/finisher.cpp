@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/files.h"
+#include "platform/interrupts.h"
 #include "platform/paths.h"
 
 namespace {
@@ -87,6 +88,11 @@ void commitConversions(CompletedConversion* batch, std::size_t count, const Comp
   for (std::size_t i = 0; i < count; ++i) {
     CompletedConversion& c = batch[i];
     c.outcome.extension = c.writer->outputExtension();
+    // Asked to stop: no commit begins; one past its rename goes on to its end.
+    if (platform::interruptSignal() != 0) {
+      c.outcome.reason = Reason::Interrupted;
+      continue;
+    }
     try {
       const CommitResult result = c.writer->commit(&c.archive.status());
       c.committed = result == CommitResult::Committed;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "ostra/task_dispatcher.h"
+#include "platform/interrupts.h"
 #include "platform/program.h"
 
 namespace {
@@ -31,7 +32,9 @@ void Progress::restart(std::uint32_t total, Ostra::TaskDispatcher* dispatcher) {
 
 void Progress::archiveFinished() {
   const std::uint32_t done = static_cast<std::uint32_t>(finished_.fetch_add(1) + 1);
-  update();
+  // Once asked to stop, the archives left go by in a moment: the line
+  // stays as it was.
+  if (platform::interruptSignal() == 0) update();
   // Several tasks may read the final count under the lock; only the one
   // whose increment reached it stops the run.
   if (done == total_ && dispatcher_) dispatcher_->stop();

@@ -78,6 +78,8 @@ std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
              " s ago; writers cannot be seen here), output written, archive kept";
     case Reason::Interrupted:
       return "interrupted, archive kept";
+    case Reason::NotStarted:
+      return "not converted: the run was interrupted";
     case Reason::WaitingForOtherName:
       return "waiting for another name of the same file";
     case Reason::NotRegular:
