@@ -231,21 +231,18 @@ bool ArchiveList::take(Taken& out) {
   const std::uint64_t total = std::uint64_t{directory.length} + nameLength;
   if (total > 0xFFFFFFFFu) throw std::bad_alloc();
 
-  // Only a string of sufficient capacity is written in place, so a failed
-  // allocation leaves both `out` and the list as they were.
-  xtd::dwstring fresh;
-  xtd::dwstring& path = out.path.capacity() >= total ? out.path : fresh;
-  path.reserve(static_cast<std::uint32_t>(total));
-  path.assign(directory);
+  // The one step that can fail comes first and changes nothing when it
+  // does: the string keeps its old block until it has the new one.
+  out.path.reserve(static_cast<std::uint32_t>(total));
+  out.path.assign(directory);
   if (nameLength != 0) {
-    char16_t* name = path.extend(nameLength);
+    char16_t* name = out.path.extend(nameLength);
     if (narrow) {
       for (std::uint32_t i = 0; i < nameLength; ++i) name[i] = p[i];
     } else {
       std::memcpy(name, p, std::size_t{nameLength} * sizeof(char16_t));
     }
   }
-  if (&path == &fresh) out.path.swap(fresh);
   out.leftovers = reading_->leftovers;
 
   read_.offset += static_cast<std::size_t>(p - start) + std::size_t{nameLength} * (narrow ? 1 : sizeof(char16_t));
