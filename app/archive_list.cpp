@@ -102,6 +102,7 @@ void ArchiveList::enterDirectory(xtd::wstrview directory) {
     walk_.pop_back();
     if (left->archives == 0) freeDirectory(left);
   }
+  // What is left on top contains `directory`: as long, it is the same one.
   if (!walk_.empty() && walk_.back()->path.length() == directory.length) return;
 
   walk_.reserve(walk_.size() + 1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <string>
 #include <thread>
@@ -32,60 +33,58 @@ std::vector<std::u16string> takeAll(ArchiveList& list) {
 std::vector<std::u16string> leftoversOf(const ArchiveList::Taken& taken) {
   std::vector<std::u16string> paths;
   if (taken.leftovers) {
-    for (const xtd::dwstring& p : *taken.leftovers) paths.push_back(text(p));
+    std::transform(taken.leftovers->begin(), taken.leftovers->end(), std::back_inserter(paths), text);
   }
   return paths;
 }
 
+// One step of a scan: 'D' enters a directory, 'A' adds an archive, 'L' a leftover.
+struct Step {
+  char what;
+  std::u16string text;
+};
+
+void scan(ArchiveList& list, const std::vector<Step>& steps) {
+  for (const Step& s : steps) {
+    if (s.what == 'D') list.enterDirectory(view(s.text));
+    if (s.what == 'A') list.addArchive(view(s.text));
+    if (s.what == 'L') list.addLeftover(view(s.text));
+  }
+}
+
+// A depth-first walk that comes back to /r/ from below it.
+const std::vector<Step> kWalk = {
+    {'D', u"/r/"},     {'A', u"a.avd"},    {'L', u"a.flv.tmp"}, {'D', u"/r/s/"},     {'A', u"b.avd"},
+    {'D', u"/r/s/t/"}, {'L', u"only.tmp"},  // a directory without archives
+    {'D', u"/r/s/"},   {'A', u"c.avd"},    {'D', u"/r/"},       {'L', u"d.avi.tmp"}, {'A', u"d.avd"},
+    {'D', u"/q/"},     {'A', u"q.avd"},
+};
+
 TEST(ArchiveListTest, ArchivesComeOutInDiscoveryOrderAcrossDirectoriesAndBack) {
   ArchiveList list;
-  list.enterDirectory(view(u"/r/"));
-  list.addArchive(view(u"a.avd"));
-  list.enterDirectory(view(u"/r/s/"));
-  list.addArchive(view(u"b.avd"));
-  list.enterDirectory(view(u"/r/s/t/"));
-  list.enterDirectory(view(u"/r/s/"));  // a subdirectory without archives
-  list.addArchive(view(u"c.avd"));
-  list.enterDirectory(view(u"/r/"));
-  list.addArchive(view(u"d.avd"));
-  list.addArchive(view(u"e.avd"));
-  list.enterDirectory(view(u"/q/"));
-  list.addArchive(view(u"f.avd"));
-  list.enterDirectory(view(u"/r/"));  // not below /q/: a directory of its own again
-  list.addArchive(view(u"g.avd"));
-  EXPECT_EQ(list.count(), 7u);
-
-  const std::vector<std::u16string> expected = {u"/r/a.avd", u"/r/s/b.avd", u"/r/s/c.avd", u"/r/d.avd",
-                                                u"/r/e.avd", u"/q/f.avd",   u"/r/g.avd"};
-  EXPECT_EQ(takeAll(list), expected);
+  scan(list, kWalk);
+  EXPECT_EQ(list.count(), 5u);
+  EXPECT_EQ(takeAll(list), (std::vector<std::u16string>{u"/r/a.avd", u"/r/s/b.avd", u"/r/s/c.avd", u"/r/d.avd",
+                                                        u"/q/q.avd"}));
   ArchiveList::Taken after;
   EXPECT_FALSE(list.take(after));
   EXPECT_EQ(list.bytesHeld(), 0u);
 }
 
 TEST(ArchiveListTest, AnyNameComesBackUnitForUnit) {
+  const std::u16string high(1, char16_t(0xD83C)), low(1, char16_t(0xDC00)), nul(1, u'\0');
   const std::vector<std::u16string> names = {
-      u"2026-12-09_12-00-00.avd",
-      std::u16string(u"\x7f") + u"last one-byte unit.avd",
-      u"caf\u00e9.avd",                               // below 0x100, still two bytes a unit
-      u"\u5f55\u50cf.avd",
-      u"\U0001F3A5 camera.avd",                       // a surrogate pair
-      std::u16string(1, char16_t(0xD83C)) + u".avd",  // a high surrogate alone
-      std::u16string(u"x") + char16_t(0xDC00),        // a low surrogate alone
-      std::u16string(1, char16_t(0)) + u"nul",
-      std::u16string(31, u'a'),  // the longest length in the first byte
-      std::u16string(32, u'b'),
-      std::u16string(4095, u'c'),
-      std::u16string(4096, u'd'),
-      std::u16string(200'000, u'e'),  // longer than a block
-      std::u16string(70'000, u'\u00e9'),
-      u"",
+      u"2026-12-09_12-00-00.avd", u"\x7f.avd", u"caf\u00e9.avd", u"\u5f55\u50cf.avd",
+      u"\U0001F3A5.avd",  // a surrogate pair, then unpaired surrogates
+      high + u".avd", u"x" + low, nul + u"nul", u"",
+      std::u16string(31, u'a'), std::u16string(32, u'b'),  // the length outgrows its first byte
+      std::u16string(4095, u'c'), std::u16string(4096, u'd'),
+      std::u16string(200'000, u'e'), std::u16string(70'000, u'\u00e9'),  // longer than a block
   };
-  const std::u16string wideDirectory = u"/rec/\u00e9t\u00e9/";
   ArchiveList list;
   std::vector<std::u16string> expected;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::u16string directory = i % 2 ? wideDirectory : u"/rec/";
+    const std::u16string directory = i % 2 ? u"/rec/\u00e9t\u00e9/" : u"/rec/";
     list.enterDirectory(view(directory));
     list.addArchive(view(names[i]));
     expected.push_back(directory + names[i]);
@@ -95,69 +94,46 @@ TEST(ArchiveListTest, AnyNameComesBackUnitForUnit) {
 
 TEST(ArchiveListTest, LeftoversGoWithTheArchivesOfTheirDirectoryOnly) {
   ArchiveList list;
-  list.enterDirectory(view(u"/r/"));
-  list.addArchive(view(u"a.avd"));
-  list.addLeftover(view(u"a.flv.tmp"));
-  list.enterDirectory(view(u"/r/s/"));
-  list.addArchive(view(u"b.avd"));
-  list.enterDirectory(view(u"/r/s/t/"));
-  list.addLeftover(view(u"only.tmp"));  // a directory without archives
-  list.enterDirectory(view(u"/r/"));
-  list.addLeftover(view(u"z.avi.tmp"));
-  list.addArchive(view(u"z.avd"));
-  list.enterDirectory(view(u"/q/"));
-  list.addArchive(view(u"q.avd"));
-
-  const std::vector<std::u16string> ofR = {u"/r/a.flv.tmp", u"/r/z.avi.tmp"};
-  ArchiveList::Taken a, b, z, q;
+  scan(list, kWalk);
+  const std::vector<std::u16string> ofR = {u"/r/a.flv.tmp", u"/r/d.avi.tmp"};
+  ArchiveList::Taken a, other;
   ASSERT_TRUE(list.take(a));
   EXPECT_EQ(leftoversOf(a), ofR);
-  ASSERT_TRUE(list.take(b));
-  EXPECT_EQ(b.leftovers, nullptr);
-
-  // The list lets go of a directory's leftovers with its last archive.
   const std::weak_ptr<const std::vector<xtd::dwstring>> held = a.leftovers;
   a.leftovers.reset();
+  for (int i = 0; i < 2; ++i) {  // b and c in /r/s/
+    ASSERT_TRUE(list.take(other));
+    EXPECT_EQ(other.leftovers, nullptr);
+  }
+  // The list lets go of a directory's leftovers with its last archive.
   EXPECT_FALSE(held.expired());
-  ASSERT_TRUE(list.take(z));
-  EXPECT_EQ(text(z.path), u"/r/z.avd");
-  EXPECT_EQ(leftoversOf(z), ofR);
-  z.leftovers.reset();
+  ASSERT_TRUE(list.take(a));
+  EXPECT_EQ(text(a.path), u"/r/d.avd");
+  EXPECT_EQ(leftoversOf(a), ofR);
+  a.leftovers.reset();
   EXPECT_TRUE(held.expired());
-
-  ASSERT_TRUE(list.take(q));
-  EXPECT_EQ(q.leftovers, nullptr);
+  ASSERT_TRUE(list.take(other));
+  EXPECT_EQ(other.leftovers, nullptr);
 }
 
 TEST(ArchiveListTest, DroppingTheRestCountsWhatWasNotTaken) {
-  ArchiveList empty;
-  EXPECT_EQ(empty.dropRemaining(), 0u);
-
   ArchiveList list;
-  for (const char16_t* directory : {u"/a/", u"/b/"}) {
-    list.enterDirectory(view(directory));
-    list.addLeftover(view(u"x.tmp"));
-    for (const char16_t* name : {u"1.avd", u"2.avd", u"3.avd"}) list.addArchive(view(name));
-  }
+  scan(list, kWalk);
   ArchiveList::Taken taken;
   ASSERT_TRUE(list.take(taken));
   ASSERT_TRUE(list.take(taken));
-  EXPECT_EQ(list.dropRemaining(), 4u);
+  EXPECT_EQ(list.dropRemaining(), 3u);
   EXPECT_FALSE(list.take(taken));
   EXPECT_EQ(list.dropRemaining(), 0u);
   EXPECT_EQ(list.bytesHeld(), 0u);
-  EXPECT_EQ(list.count(), 6u);
 }
 
 // Takes the next archive into `out` while its allocations fail one after
-// the other; each failure must leave `out` as it was and the archive next
-// in line. Returns how many allocations failed.
+// the other, each failure leaving `out` as it was; returns how many failed.
 int takeThroughFailures(ArchiveList& list, ArchiveList::Taken& out) {
-  const std::u16string pathBefore = text(out.path);
-  const auto leftoversBefore = out.leftovers;
-  int failures = 0;
-  for (long n = 1;; ++n) {
-    avdtest::failAllocationAt(n);
+  const std::u16string before = text(out.path);
+  for (int failures = 0;; ++failures) {
+    avdtest::failAllocationAt(failures + 1);
     try {
       const bool took = list.take(out);
       avdtest::disarmAllocationFailure();
@@ -165,141 +141,97 @@ int takeThroughFailures(ArchiveList& list, ArchiveList::Taken& out) {
       return failures;
     } catch (const std::bad_alloc&) {
       avdtest::disarmAllocationFailure();
-      ++failures;
-      EXPECT_EQ(text(out.path), pathBefore);
-      EXPECT_EQ(out.leftovers, leftoversBefore);
+      EXPECT_EQ(text(out.path), before);
     }
   }
 }
 
 TEST(ArchiveListTest, TakingAllocatesThePathOnlyAndSurvivesItsFailure) {
   ArchiveList list;
-  list.enterDirectory(view(u"/rec/cam1/"));
-  list.addLeftover(view(u"old.tmp"));
-  list.addArchive(view(u"first.avd"));
-  list.addArchive(view(u"a name much longer than the first.avd"));
-  list.addArchive(view(u"third.avd"));
-
+  scan(list, {{'D', u"/rec/"}, {'A', u"first.avd"}, {'A', u"a name longer than the first.avd"}, {'A', u"third.avd"}});
+  // Into an empty string, then into one too short: a failed path leaves its
+  // archive next in line.
   ArchiveList::Taken taken;
-  const int intoEmpty = takeThroughFailures(list, taken);
-  EXPECT_EQ(text(taken.path), u"/rec/cam1/first.avd");
-  EXPECT_EQ(leftoversOf(taken), std::vector<std::u16string>{u"/rec/cam1/old.tmp"});
-  const int growing = takeThroughFailures(list, taken);
-  EXPECT_EQ(text(taken.path), u"/rec/cam1/a name much longer than the first.avd");
+  [[maybe_unused]] const int intoEmpty = takeThroughFailures(list, taken);
+  EXPECT_EQ(text(taken.path), u"/rec/first.avd");
+  [[maybe_unused]] const int growing = takeThroughFailures(list, taken);
+  EXPECT_EQ(text(taken.path), u"/rec/a name longer than the first.avd");
 #ifdef AVD_WRAP_MALLOC
   // Where the seam sees the strings' blocks, the path is the one allocation.
-  EXPECT_EQ(intoEmpty, 1);
-  EXPECT_EQ(growing, 1);
-#else
-  (void)intoEmpty;
-  (void)growing;
+  EXPECT_EQ(intoEmpty + growing, 2);
 #endif
-
-  // A caller's string with room enough is filled in place.
+  // A string with room enough is filled in place.
   const long before = avdtest::allocationCount();
   ASSERT_TRUE(list.take(taken));
   EXPECT_EQ(avdtest::allocationCount(), before);
-  EXPECT_EQ(text(taken.path), u"/rec/cam1/third.avd");
-}
-
-bool isSubsequence(const std::vector<std::u16string>& part, const std::vector<std::u16string>& whole) {
-  auto next = whole.begin();
-  for (const std::u16string& p : part) {
-    next = std::find(next, whole.end(), p);
-    if (next == whole.end()) return false;
-    ++next;
-  }
-  return true;
+  EXPECT_EQ(text(taken.path), u"/rec/third.avd");
 }
 
 TEST(ArchiveListTest, ConcurrentTakersGetEveryArchiveOnceInOrder) {
-  constexpr int kDirectories = 40;
-  constexpr int kPerDirectory = 500;
+  // Discovery order is the paths' sorted order here.
   ArchiveList list;
   std::vector<std::u16string> expected;
-  for (int d = 0; d < kDirectories; ++d) {
-    const std::u16string directory = u"/rec/" + digits(10 + d) + u"/";
+  for (int d = 10; d < 50; ++d) {
+    const std::u16string directory = u"/rec/" + digits(d) + u"/";
     list.enterDirectory(view(directory));
     if (d % 3 == 0) list.addLeftover(view(u"left.tmp"));
-    for (int i = 0; i < kPerDirectory; ++i) {
-      const std::u16string name = digits(100000 + i) + (d % 2 ? u"\u00e9.avd" : u".avd");
-      list.addArchive(view(name));
-      expected.push_back(directory + name);
+    for (int i = 100000; i < 100500; ++i) {
+      expected.push_back(directory + digits(i) + (d % 2 ? u"\u00e9.avd" : u".avd"));
+      list.addArchive(view(expected.back().substr(directory.size())));
     }
   }
-
-  struct Seen {
-    std::vector<std::u16string> paths;
-    int strayLeftovers = 0;
-  };
-  Seen seen[2];
-  auto taker = [&list](Seen& into) {
+  std::vector<std::u16string> seen[2];
+  int strayLeftovers[2] = {};
+  auto taker = [&](int t) {
     ArchiveList::Taken taken;
     while (list.take(taken)) {
-      std::u16string path = text(taken.path);
-      const std::u16string directory = path.substr(0, path.rfind(u'/') + 1);
-      if (taken.leftovers && text(taken.leftovers->front()) != directory + u"left.tmp") ++into.strayLeftovers;
-      into.paths.push_back(std::move(path));
+      const std::u16string& path = seen[t].emplace_back(text(taken.path));
+      const std::u16string own = path.substr(0, path.rfind(u'/') + 1) + u"left.tmp";
+      if (taken.leftovers && text(taken.leftovers->front()) != own) ++strayLeftovers[t];
     }
   };
-  std::thread first(taker, std::ref(seen[0]));
-  std::thread second(taker, std::ref(seen[1]));
+  std::thread first(taker, 0), second(taker, 1);
   first.join();
   second.join();
 
-  // Each taker sees discovery order; together they saw everything once.
   std::vector<std::u16string> all;
-  for (const Seen& one : seen) {
-    EXPECT_EQ(one.strayLeftovers, 0);
-    EXPECT_TRUE(isSubsequence(one.paths, expected));
-    all.insert(all.end(), one.paths.begin(), one.paths.end());
+  for (int t = 0; t < 2; ++t) {
+    EXPECT_EQ(strayLeftovers[t], 0);
+    EXPECT_TRUE(std::is_sorted(seen[t].begin(), seen[t].end()));
+    all.insert(all.end(), seen[t].begin(), seen[t].end());
   }
   std::sort(all.begin(), all.end());
-  std::sort(expected.begin(), expected.end());
   EXPECT_EQ(all, expected);
   EXPECT_EQ(list.bytesHeld(), 0u);
 }
 
-// What the list may hold for archives with names of one length spread evenly
-// over directories with paths of one length: each name and two bytes, each
-// directory's path once with a record of its own, and the unfilled room of
-// as many blocks as are partly used.
-std::size_t allowance(std::uint64_t archives, std::size_t nameLength, std::uint64_t directories,
-                      std::size_t pathLength, int partBlocks) {
-  constexpr std::size_t kDirectoryRecord = 128;
-  return archives * (nameLength + 2) + directories * (pathLength * sizeof(char16_t) + kDirectoryRecord) +
-         partBlocks * ArchiveList::kBlockBytes;
-}
-
 TEST(ArchiveListTest, AMillionArchivesFitTheirBoundAndTheListShrinksAsTheyAreTaken) {
-  constexpr std::uint64_t kArchives = 1'000'000;
-  constexpr std::uint64_t kDirectories = 2'000;
-  const std::u16string name = u"2026-12-09_12-00-00.avd";
-  const std::u16string directoryStem = u"/srv/recordings/site-07/camera-";
-  const std::size_t pathLength = directoryStem.size() + 5;
-
+  constexpr std::uint64_t kArchives = 1'000'000, kDirectories = 2'000;
+  const std::u16string name = u"2026-12-09_12-00-00.avd", stem = u"/srv/recordings/site-07/camera-";
+  const std::size_t pathBytes = (stem.size() + 5) * sizeof(char16_t);
+  // Each name and two bytes, each directory's path once with a record of
+  // its own, and the unfilled room of the blocks partly used.
+  auto allowance = [&](std::uint64_t archives, std::uint64_t directories, std::size_t partBlocks) {
+    return archives * (name.size() + 2) + directories * (pathBytes + 128) + partBlocks * ArchiveList::kBlockBytes;
+  };
   ArchiveList list;
   for (std::uint64_t d = 0; d < kDirectories; ++d) {
-    const std::u16string directory = directoryStem + digits(1000 + d) + u"/";
-    ASSERT_EQ(directory.size(), pathLength);
-    list.enterDirectory(view(directory));
+    list.enterDirectory(view(stem + digits(1000 + d) + u"/"));
     for (std::uint64_t i = 0; i < kArchives / kDirectories; ++i) list.addArchive(view(name));
   }
   ASSERT_EQ(list.count(), kArchives);
-
   const std::size_t full = list.bytesHeld();
   RecordProperty("bytes_held", std::to_string(full));
   EXPECT_GE(full, kArchives * name.size());
-  EXPECT_LE(full, allowance(kArchives, name.size(), kDirectories, pathLength, 1));
-  EXPECT_LT(allowance(kArchives, name.size(), kDirectories, pathLength, 1), std::size_t{32} << 20);
+  EXPECT_LE(full, allowance(kArchives, kDirectories, 1));
+  EXPECT_LT(allowance(kArchives, kDirectories, 1), std::size_t{32} << 20);
 
   ArchiveList::Taken taken;
   for (std::uint64_t i = 0; i < kArchives / 2; ++i) ASSERT_TRUE(list.take(taken));
-  EXPECT_EQ(text(taken.path), directoryStem + u"1999/" + name);
+  EXPECT_EQ(text(taken.path), stem + u"1999/" + name);
   const std::size_t half = list.bytesHeld();
-  EXPECT_LE(half, allowance(kArchives / 2, name.size(), kDirectories / 2, pathLength, 2));
+  EXPECT_LE(half, allowance(kArchives / 2, kDirectories / 2, 2));
   EXPECT_LT(half, full);
-
   EXPECT_EQ(list.dropRemaining(), kArchives / 2);
   EXPECT_EQ(list.bytesHeld(), 0u);
 }
