@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "app/archive_list.h"
 #include "app/console_text.h"
 #include "app/file_convert_task.h"
 #include "app/file_locator.h"
@@ -28,16 +29,21 @@ bool namesProgramDirectory(xtd::wstrview path) {
   return path.length == 0 || xtd::equals(path, u".") || xtd::equals(path, u"./");
 }
 
-// Tells on standard error what became of every archive still there;
-// nothing when all were converted. Returns the exit status.
-int report(const RunReport& report, bool directoryKnown) {
-  std::string text = report.text();
-  if (!directoryKnown) text = "avdconv: the program's own directory cannot be determined\n" + text;
-  if (text.empty()) return 0;
-  // The closing text leaves its line open.
-  if (platform::stderrJoinsStdout()) platform::writeStderr("\n", 1);
-  platform::writeStderr(text.data(), text.size());
-  return directoryKnown ? report.exitStatus() : 1;
+// Tells on standard error what became of every archive still there, the
+// ones no task came to (`rest`) included; nothing when all were converted.
+// Returns the exit status.
+int report(RunReport& report, bool directoryKnown, ArchiveList* rest, ConversionOutcome::Reason whyRest) {
+  bool started = false;
+  auto out = [&](const std::string& line) {
+    // The closing text leaves its line open.
+    if (!started && platform::stderrJoinsStdout()) platform::writeStderr("\n", 1);
+    started = true;
+    platform::writeStderr(line.data(), line.size());
+  };
+  if (!directoryKnown) out("avdconv: the program's own directory cannot be determined\n");
+  const bool told = report.write(out, rest, whyRest);
+  if (!directoryKnown) return 1;
+  return told ? report.exitStatus() : 0;
 }
 
 }  // namespace
@@ -48,7 +54,8 @@ int appMain(xtd::wstrview path) {
   Finisher finisher([&runReport](xtd::wstrview archive, const ConversionOutcome& outcome) {
     runReport.record(archive, outcome);
   });
-  FileLocator locator(&dispatcher, &runReport, &finisher);
+  ArchiveList archives;
+  FileLocator locator(&archives, &runReport);
   if (namesProgramDirectory(path)) {
     locator.setPath(programDirectory().view());
   } else {
@@ -57,7 +64,6 @@ int appMain(xtd::wstrview path) {
   locator.findFiles(xtd::wstrview::literal(kArchiveExtension));
   if (platform::interruptSignal() != 0) {
     // Stopped during the scan: nothing has been opened yet.
-    dispatcher.releasePending([](Ostra::Task* task) { delete task; });
     static constexpr char kStopped[] = "avdconv: interrupted during the scan; no archive was touched\n";
     platform::writeStderr(kStopped, sizeof kStopped - 1);
     platform::interruptHandled();
@@ -67,9 +73,16 @@ int appMain(xtd::wstrview path) {
   const std::string printable = printableName(locator.path().view());
   writeBanner(xtd::strview(printable.data(), static_cast<std::uint32_t>(printable.size())));
 
-  const auto total = static_cast<std::uint32_t>(locator.count());
-  progress().restart(total, &dispatcher);
+  const auto total = static_cast<std::uint32_t>(archives.count());
+  progress().restart(total);
+  ConversionRun run;
+  run.archives = &archives;
+  run.report = &runReport;
+  run.finisher = &finisher;
   if (total > 0) {
+    // Tasks for the workers, not for the archives: each takes the next
+    // archive off the list when it comes to it.
+    for (std::uint32_t i = 0; i < total && i < FileConvertTask::kTasks; ++i) dispatcher.post(new FileConvertTask(run));
     progress().update();
     if (!dispatcher.start()) {
       // No archive has been opened yet: the tasks go without running.
@@ -80,8 +93,8 @@ int appMain(xtd::wstrview path) {
       platform::writeStderr(kNoWorkers, sizeof kNoWorkers - 1);
       return 1;
     }
-    // The main thread works as the second worker until the last archive
-    // stops the run.
+    // The main thread works as the second worker until the last task ends
+    // the run.
     dispatcher.wait();
     // The last outputs become durable, and their archives go, before the
     // run says it has finished.
@@ -94,7 +107,7 @@ int appMain(xtd::wstrview path) {
     platform::writeStdout("\n", 1);
     platform::flushStdout();
   } else {
-    writeClosingLine(locator.count() > 0);
+    writeClosingLine(total > 0);
   }
   // An output name another run took right after this run's rename is that
   // run's conversion of the same archive, as a rule: that run removes the
@@ -102,7 +115,10 @@ int appMain(xtd::wstrview path) {
   for (int wait = 0; runReport.settleWithOtherRuns(convertedElsewhere) != 0 && wait < kOtherRunWaits; ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  const int status = report(runReport, !locator.path().empty());
+  // Archives no task came to: the run was stopped, or there was no memory
+  // to take them off the list.
+  const int status = report(runReport, !locator.path().empty(), &archives,
+                            interrupted ? ConversionOutcome::Reason::NotStarted : ConversionOutcome::Reason::OutOfMemory);
   if (!interrupted) return status;
   platform::interruptHandled();
   return platform::interruptExitStatus();

@@ -264,25 +264,43 @@ bool convertedElsewhere(xtd::wstrview archive) {
 }
 
 void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick now) {
+  if (!holding_) {
+    // Once asked to stop, the archives left stay on the list for the report.
+    bool taken = false;
+    try {
+      taken = platform::interruptSignal() == 0 && run_.archives->take(current_);
+    } catch (const std::bad_alloc&) {
+      // No memory for the next path: it stays on the list, and is told as
+      // not converted.
+    }
+    if (!taken) return end(context);
+    holding_ = true;
+  }
   std::optional<ConversionOutcome> outcome;
   try {
     AvdReader reader;
-    // Without a finisher the output is committed at once.
-    outcome = finisher_ ? convertArchive(path_.view(), reader, *finisher_, leftovers_.get())
-                        : convertArchive(path_.view(), reader);
+    outcome = convertArchive(current_.path.view(), reader, *run_.finisher, current_.leftovers.get());
   } catch (...) {
     outcome = ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
   }
   if (outcome && outcome->reason == ConversionOutcome::Reason::WaitingForOtherName) {
     // The other name's conversion may be waiting for company in a batch:
     // that batch goes now, and this name is tried again shortly.
-    if (finisher_) finisher_->commitAll();
+    run_.finisher->commitAll();
     due = static_cast<Ostra::Tick>(static_cast<std::uint32_t>(now) + kRetryTicks);
     context.disposition = Ostra::TaskContext::RunAtDue;
     return;
   }
-  if (outcome && report_) report_->record(path_.view(), *outcome);
+  if (outcome) run_.report->record(current_.path.view(), *outcome);
+  holding_ = false;
   progress().archiveFinished();
+  context.disposition = Ostra::TaskContext::Requeue;
+}
+
+void FileConvertTask::end(Ostra::TaskContext& context) {
+  // The last task stops the run; stopping waits for the other workers,
+  // which need nothing this one holds.
+  if (run_.tasks.fetch_sub(1) == 1) context.dispatcher->stop();
   context.dispatcher->settle(context, this);
   delete this;
 }

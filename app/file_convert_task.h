@@ -1,8 +1,9 @@
 #pragma once
 
-#include <memory>
+#include <atomic>
 #include <optional>
 
+#include "app/archive_list.h"
 #include "app/conversion_outcome.h"
 #include "app/leftovers.h"
 #include "ostra/task.h"
@@ -13,26 +14,40 @@ class CompletionSink;
 class Finisher;
 class RunReport;
 
-// Converts one archive in one run, hands its complete output to the
-// finisher or records in the report why there is none, counts it as
-// finished on the progress display, hands itself back to the dispatcher and
-// deletes itself.
+// What the tasks of one run share: the archives the scan found, the
+// report and the finisher, and how many tasks are still at work.
+struct ConversionRun {
+  ArchiveList* archives = nullptr;
+  RunReport* report = nullptr;
+  Finisher* finisher = nullptr;
+  std::atomic<int> tasks{0};
+};
+
+// Converts the archives of a run, one per call of run, taking each from
+// the run's list as a worker comes to it: tasks exist for the workers, not
+// for the archives, so a run over a million archives holds a handful. Each
+// archive's complete output goes to the finisher, or the report learns why
+// there is none, and the archive counts as finished on the progress
+// display. Once the list is empty, or the run is asked to stop, the task
+// hands itself back and deletes itself; the last one stops the dispatcher.
 class FileConvertTask : public Ostra::Task {
  public:
+  // Tasks per run, as many as the banner's threads: a task waiting for
+  // another name of its file leaves the workers others.
+  static constexpr int kTasks = 4;
   // How long a name waits for another name of its file to be let go.
   static constexpr std::int32_t kRetryTicks = 10;
 
-  FileConvertTask(xtd::wstrview path, RunReport* report, Finisher* finisher,
-                  std::shared_ptr<const Leftovers> leftovers = nullptr)
-      : path_(path), report_(report), finisher_(finisher), leftovers_(std::move(leftovers)) {}
+  explicit FileConvertTask(ConversionRun& run) : run_(run) { run_.tasks.fetch_add(1); }
 
   void run(Ostra::TaskContext& context, Ostra::Tick now) override;
 
  private:
-  xtd::dwstring path_;
-  RunReport* report_;
-  Finisher* finisher_;
-  std::shared_ptr<const Leftovers> leftovers_;
+  void end(Ostra::TaskContext& context);
+
+  ConversionRun& run_;
+  ArchiveList::Taken current_;
+  bool holding_ = false;
 };
 
 // The whole conversion of the archive at `path`, its output committed at

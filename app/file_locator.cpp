@@ -1,8 +1,7 @@
 #include "app/file_locator.h"
 
-#include "app/file_convert_task.h"
+#include "app/archive_list.h"
 #include "app/run_report.h"
-#include "ostra/task_dispatcher.h"
 #include "platform/interrupts.h"
 #include "platform/paths.h"
 #include "writers/temporary_name.h"
@@ -28,8 +27,13 @@ void FileLocator::scan(xtd::wstrview dir) {
     return;
   }
 
-  // Filled as the listing goes on: every archive of the directory shares it.
-  std::shared_ptr<Leftovers> leftovers;
+  // Whether the list's current directory is this one: a subdirectory's
+  // walk takes it elsewhere.
+  bool entered = false;
+  auto enter = [&] {
+    if (list_ && !entered) list_->enterDirectory(base.view());
+    entered = true;
+  };
   platform::DirectoryEntry e;
   // Asked to stop: the scan ends where it is.
   while (platform::interruptSignal() == 0 && listing.next(e)) {
@@ -43,12 +47,14 @@ void FileLocator::scan(xtd::wstrview dir) {
       skipped(entry.view(), ConversionOutcome::because(ConversionOutcome::Reason::UnrepresentableName));
     } else if (walked) {
       scan(entry.view());
+      entered = false;
     } else if (matched) {
-      if (!leftovers) leftovers = std::make_shared<Leftovers>();
-      found(entry.view(), leftovers);
+      enter();
+      if (list_) list_->addArchive(name);
+      found(entry.view());
     } else if (!e.isDirectory && !e.unrepresentable && isTemporaryName(name)) {
-      if (!leftovers) leftovers = std::make_shared<Leftovers>();
-      leftovers->push_back(xtd::dwstring(entry.view()));
+      enter();
+      if (list_) list_->addLeftover(name);
     }
     entry.resize(baseLength);
   }
@@ -66,8 +72,4 @@ void FileLocator::skipped(xtd::wstrview path, const ConversionOutcome& why) {
   if (report_) report_->record(path, why);
 }
 
-void FileLocator::found(xtd::wstrview path, std::shared_ptr<const Leftovers> leftovers) {
-  ++count_;
-  // Queued only: no worker runs before the scan is complete.
-  if (dispatcher_) dispatcher_->post(new FileConvertTask(path, report_, finisher_, std::move(leftovers)));
-}
+void FileLocator::found(xtd::wstrview) { ++count_; }

@@ -1,27 +1,21 @@
 #pragma once
 
-#include <memory>
 #include <set>
 
 #include "app/conversion_outcome.h"
-#include "app/leftovers.h"
 #include "platform/directory.h"
 #include "xtd/dstring.h"
 
-namespace Ostra {
-class TaskDispatcher;
-}
-class Finisher;
+class ArchiveList;
 class RunReport;
 
-// Walks a directory tree depth first and hands on every file whose name
-// ends in the extension, in the order the system lists the entries. A
+// Walks a directory tree depth first and puts every file whose name ends
+// in the extension on the list, in the order the system lists the entries,
+// with the temporary outputs earlier runs may have left beside them. A
 // directory it cannot read and an entry it cannot name go to the report.
 class FileLocator {
  public:
-  explicit FileLocator(Ostra::TaskDispatcher* dispatcher = nullptr, RunReport* report = nullptr,
-                       Finisher* finisher = nullptr)
-      : dispatcher_(dispatcher), report_(report), finisher_(finisher) {}
+  explicit FileLocator(ArchiveList* list = nullptr, RunReport* report = nullptr) : list_(list), report_(report) {}
   virtual ~FileLocator() = default;
   FileLocator(const FileLocator&) = delete;
   FileLocator& operator=(const FileLocator&) = delete;
@@ -36,9 +30,8 @@ class FileLocator {
   void scan(xtd::wstrview dir);
 
  protected:
-  // Called for each match with a view valid only during the call, and the
-  // temporary files the directory holds (filled while the scan goes on).
-  virtual void found(xtd::wstrview path, std::shared_ptr<const Leftovers> leftovers);
+  // Called for each match with a view valid only during the call.
+  virtual void found(xtd::wstrview path);
   // Called for what the walk leaves out: a directory it cannot read, an
   // archive or directory whose name it cannot represent.
   virtual void skipped(xtd::wstrview path, const ConversionOutcome& why);
@@ -49,9 +42,8 @@ class FileLocator {
   xtd::dwstring path_;
   xtd::dwstring ext_;
   int count_ = 0;
-  Ostra::TaskDispatcher* dispatcher_;
+  ArchiveList* list_;
   RunReport* report_;
-  Finisher* finisher_;
   // Directories already walked: a link or junction back into the tree must
   // not make the walk endless or find an archive twice.
   std::set<platform::FileIdentity> visited_;

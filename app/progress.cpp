@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "ostra/task_dispatcher.h"
 #include "platform/interrupts.h"
 #include "platform/program.h"
 
@@ -23,21 +22,17 @@ Progress::Progress() : lock_("Progress") {
   for (std::uint32_t i = 0; i < kBarLength; ++i) bar_.push_back('#');
 }
 
-void Progress::restart(std::uint32_t total, Ostra::TaskDispatcher* dispatcher) {
+void Progress::restart(std::uint32_t total) {
   total_ = total;
-  dispatcher_ = dispatcher;
   finished_.store(0);
   spinner_ = 0;
 }
 
 void Progress::archiveFinished() {
-  const std::uint32_t done = static_cast<std::uint32_t>(finished_.fetch_add(1) + 1);
+  finished_.fetch_add(1);
   // Once asked to stop, the archives left go by in a moment: the line
   // stays as it was.
   if (platform::interruptSignal() == 0) update();
-  // Several tasks may read the final count under the lock; only the one
-  // whose increment reached it stops the run.
-  if (done == total_ && dispatcher_) dispatcher_->stop();
 }
 
 void Progress::update() {

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/printable_name.h"
+#include "app/archive_list.h"
 #include "platform/paths.h"
 #include "writers/output_path.h"
 #include "writers/temporary_name.h"
@@ -143,41 +144,52 @@ void RunReport::record(xtd::wstrview path, const ConversionOutcome& outcome) noe
   }
 }
 
-std::string RunReport::text() const {
+bool RunReport::write(const Sink& out, ArchiveList* rest, ConversionOutcome::Reason whyRest) {
   std::vector<const Entry*> sorted;
   {
     Ostra::LockGuard guard(lock_);
     for (const Entry& e : entries_) sorted.push_back(&e);
   }
   const std::uint32_t unnamed = unnamed_.load(std::memory_order_relaxed);
-  if (sorted.empty() && unnamed == 0) return {};
   std::sort(sorted.begin(), sorted.end(), [](const Entry* a, const Entry* b) {
     return std::u16string_view(a->path.data(), a->path.length()) < std::u16string_view(b->path.data(), b->path.length());
   });
-  std::string out;
-  std::uint32_t kept = 0, skipped = 0;
+  std::uint64_t kept = 0, skipped = 0;
+  bool wrote = false;
+  auto line = [&](const ConversionOutcome& o, xtd::wstrview path) {
+    wrote = true;
+    out(prefixOf(o) + printableName(path) + ": " + describeOutcome(o, path) + "\n");
+  };
   for (const Entry* e : sorted) {
-    if (e->outcome.converted()) {
-    } else if (e->outcome.skipped()) {
+    if (e->outcome.skipped()) {
       ++skipped;
-    } else {
+    } else if (!e->outcome.converted()) {
       ++kept;
     }
-    out += prefixOf(e->outcome);
-    out += printableName(e->path.view());
-    out += ": " + describeOutcome(e->outcome, e->path.view()) + "\n";
+    line(e->outcome, e->path.view());
+  }
+  // The archives no task took, in the order they were found: told as they
+  // come off the list, without a copy of their names.
+  const ConversionOutcome left = ConversionOutcome::because(whyRest);
+  ArchiveList::Taken taken;
+  while (rest && rest->take(taken)) {
+    ++kept;
+    restFailed_ = restFailed_ || left.failed();
+    line(left, taken.path.view());
   }
   if (unnamed != 0) {
-    out += "avdconv: " + std::to_string(unnamed) +
-           " more archives or entries were kept or skipped; their names could not be kept for want of memory\n";
+    wrote = true;
+    out("avdconv: " + std::to_string(unnamed) +
+        " more archives or entries were kept or skipped; their names could not be kept for want of memory\n");
   }
-  out += "avdconv: " + std::to_string(converted()) + " converted, " + std::to_string(kept) + " kept, " +
-         std::to_string(skipped) + " skipped\n";
-  return out;
+  if (!wrote) return false;
+  out("avdconv: " + std::to_string(converted()) + " converted, " + std::to_string(kept) + " kept, " +
+      std::to_string(skipped) + " skipped\n");
+  return true;
 }
 
 int RunReport::exitStatus() const {
-  if (unnamedFailed_.load(std::memory_order_relaxed)) return 1;
+  if (unnamedFailed_.load(std::memory_order_relaxed) || restFailed_) return 1;
   Ostra::LockGuard guard(lock_);
   return std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.outcome.failed(); }) ? 1 : 0;
 }

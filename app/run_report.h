@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 // entry that was skipped, with its path and the reason, told at the end so
 // that the progress line is never broken up. An archive that was converted
 // costs nothing here but a count.
+class ArchiveList;
+
 class RunReport {
  public:
   RunReport() = default;
@@ -42,9 +45,13 @@ class RunReport {
     return displaced;
   }
 
-  // One line per archive kept and per entry skipped, by path, then the
-  // counts; empty when every archive was converted.
-  std::string text() const;
+  using Sink = std::function<void(const std::string& line)>;
+  // Hands `out` one line per archive kept or converted with a failure and
+  // per entry skipped, by path; then one for each archive still on `rest`
+  // (taken off it), which no task came to, for `whyRest`; then the counts.
+  // Nothing, and false, when every archive was converted.
+  bool write(const Sink& out, ArchiveList* rest = nullptr,
+             ConversionOutcome::Reason whyRest = ConversionOutcome::Reason::NotStarted);
   // 1 when anything failed, else 0.
   int exitStatus() const;
 
@@ -61,4 +68,6 @@ class RunReport {
   // archives and skipped entries, and whether any of them failed.
   std::atomic<std::uint32_t> unnamed_{0};
   std::atomic<bool> unnamedFailed_{false};
+  // An archive no task came to for a failure (no memory).
+  bool restFailed_ = false;
 };

@@ -20,8 +20,8 @@ class RecordingLocator : public FileLocator {
   std::vector<std::u16string> paths;
 
  protected:
-  void found(xtd::wstrview path, std::shared_ptr<const Leftovers> leftovers) override {
-    FileLocator::found(path, std::move(leftovers));
+  void found(xtd::wstrview path) override {
+    FileLocator::found(path);
     paths.emplace_back(path.data, path.length);
   }
 };
