@@ -150,7 +150,8 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   // Asked to stop: no conversion begins.
   if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::NotStarted);
   if (std::optional<ConversionOutcome> refused = claim(path, reader)) return refused;
-  // Only while the archive is held: no other run writes these now.
+  // Only while the archive is held, and only those nobody has touched for
+  // a while: a run through another view of the directory may hold it too.
   if (leftovers) removeLeftovers(path, *leftovers);
 
   xtd::strview header;
@@ -209,7 +210,7 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   }
   outcome.size = reader.sizeAtEnd();
 
-  if (!writer->complete()) return writerRefused(*writer);
+  if (!writer->complete(&reader.statusAtEnd())) return writerRefused(*writer);
   outcome.extension = writer->outputExtension();
   finisher.take(CompletedConversion{reader.holdArchive(), std::move(writer), outcome});
   return std::nullopt;

@@ -81,9 +81,25 @@ ConversionOutcome outOfMemory(ConversionOutcome o) {
 void commitConversions(CompletedConversion* batch, std::size_t count, const CompletionSink::Record& record) {
   if (count == 0) return;
   platform::FileApi& fs = platform::files();
-  // Each output durable under its final name; the disk writes them all at
-  // once first, so that each flush finds its work done.
-  if (count > 1) fs.flushFileSystemOf(batch[0].archive.handle());
+  // Each output durable under its final name: with one sync of the file
+  // system where the system vouches for it, through the handle opened
+  // before any output of the batch was created, so that it answers for all
+  // their writes; else each output is flushed on its own.
+  bool durable = false;
+  if (count > 1 && platform::interruptSignal() == 0) {
+    const CompletedConversion* first = batch;
+    bool oneVolume = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (batch[i].archive.openOrder() < first->archive.openOrder()) first = &batch[i];
+      oneVolume = oneVolume && batch[i].writer->outputIdentity().volume == batch[0].writer->outputIdentity().volume;
+    }
+    oneVolume = oneVolume && first->archive.status().identity.volume == batch[0].writer->outputIdentity().volume;
+    try {
+      durable = oneVolume && fs.flushFileSystemOf(first->archive.handle());
+    } catch (const std::bad_alloc&) {
+      // Each output is flushed on its own.
+    }
+  }
   const CompletedConversion* anyCommitted = nullptr;
   for (std::size_t i = 0; i < count; ++i) {
     CompletedConversion& c = batch[i];
@@ -94,7 +110,7 @@ void commitConversions(CompletedConversion* batch, std::size_t count, const Comp
       continue;
     }
     try {
-      const CommitResult result = c.writer->commit(&c.archive.status());
+      const CommitResult result = c.writer->commit(durable);
       c.committed = result == CommitResult::Committed;
       c.outcome = afterCommit(result, *c.writer, c.outcome);
     } catch (const std::bad_alloc&) {

@@ -11,8 +11,9 @@
 class ArchiveHold {
  public:
   ArchiveHold() = default;
-  ArchiveHold(xtd::wstrview path, platform::ScopedFile file, HeldArchive held, const platform::FileStatus& status)
-      : path_(path), held_(std::move(held)), file_(std::move(file)), status_(status) {
+  ArchiveHold(xtd::wstrview path, platform::ScopedFile file, HeldArchive held, const platform::FileStatus& status,
+              std::uint64_t openOrder)
+      : path_(path), held_(std::move(held)), file_(std::move(file)), status_(status), openOrder_(openOrder) {
     path_.c_str();
   }
   ArchiveHold(ArchiveHold&&) noexcept = default;
@@ -23,6 +24,7 @@ class ArchiveHold {
       held_ = std::move(other.held_);
       file_ = std::move(other.file_);
       status_ = other.status_;
+      openOrder_ = other.openOrder_;
     }
     return *this;
   }
@@ -32,6 +34,8 @@ class ArchiveHold {
   platform::FileHandle handle() const { return file_.get(); }
   // The archive as it stood when it was read to its end.
   const platform::FileStatus& status() const { return status_; }
+  // Of two holds, the one opened first has the smaller number.
+  std::uint64_t openOrder() const { return openOrder_; }
 
   // How a removal ended; `modifiedAgo` (seconds) for a Recent one.
   struct Removal {
@@ -55,4 +59,5 @@ class ArchiveHold {
   HeldArchive held_;
   platform::ScopedFile file_;
   platform::FileStatus status_;
+  std::uint64_t openOrder_ = 0;
 };

@@ -1,10 +1,14 @@
 #include "archive/avd_reader.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "ostra/tick_time.h"
 
 namespace {
+
+// Archives opened so far by any reader: a batch's earliest is known by it.
+std::atomic<std::uint64_t> g_opened{0};
 
 bool allZeros(const char* p, std::uint32_t n) {
   static const char zeros[4096] = {};
@@ -31,6 +35,7 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   endStatus_ = platform::FileStatus{};
   file_ = platform::ScopedFile(platform::files().openForRead(path_.c_str()));
   if (!file_) return false;
+  openOrder_ = g_opened.fetch_add(1, std::memory_order_relaxed) + 1;
   platform::files().adviseSequential(file_.get());
   return true;
 }
@@ -198,7 +203,7 @@ AvdReader::Extent AvdReader::checkExtent() {
 }
 
 ArchiveHold AvdReader::holdArchive() {
-  ArchiveHold hold(path_.view(), std::move(file_), std::move(held_), endStatus_);
+  ArchiveHold hold(path_.view(), std::move(file_), std::move(held_), endStatus_, openOrder_);
   closeArchive();
   return hold;
 }

@@ -90,8 +90,9 @@ class AvdReader {
     Unknown,  // its status could not be had (see readError)
   };
   Extent checkExtent();
-  // The file's size as checkExtent found it.
+  // The file's size, and all its status, as checkExtent found it.
   std::uint64_t sizeAtEnd() const { return endStatus_.size; }
+  const platform::FileStatus& statusAtEnd() const { return endStatus_; }
   // After checkExtent: hands over the open and locked archive with the
   // status its removal is to compare with, and closes the reader.
   ArchiveHold holdArchive();
@@ -122,6 +123,8 @@ class AvdReader {
   HeldArchive held_;
   platform::ScopedFile file_;
   platform::FileStatus opened_;
+  // When the file was opened, counted across the process's readers.
+  std::uint64_t openOrder_ = 0;
   bool eof_ = false;
   AvdRecordHeader header_;
 

@@ -128,6 +128,7 @@ enum class FileOp : std::uint8_t {
   SyncName,
   SyncDirectory,
   CopyMetadata,
+  FlushFileSystem,
   StreamCreate,
   StreamWrite,
   StreamRead,
@@ -210,6 +211,13 @@ class FileApi {
   virtual bool copyMetadata(FileHandle f, const FileStatus& like) = 0;
   // The time now, in the units of FileStatus::modified.
   virtual std::int64_t fileTimeNow() = 0;
+  // Writes everything written to the file system holding `f` to stable
+  // storage, as one piece of work instead of one flush per file. True only
+  // where the system promises that all data written there since `f` was
+  // opened is then durable and that none of it failed to be written; false
+  // (nothing promised, each file to be flushed on its own) where it cannot
+  // say so, or reports an error.
+  virtual bool flushFileSystemOf(FileHandle f) = 0;
 
   // Creates a new file as createNew does and opens a read-write C stream on
   // it with `buffer` as its full buffer. Null on failure.
@@ -239,10 +247,6 @@ class FileApi {
   virtual void startWriteBack(FileHandle, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
   // The same for a stream, once its buffer has been handed to the system.
   virtual void streamStartWriteBack(Stream*, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
-  // Writes everything written to the file system holding the file to the
-  // disk, as one piece of work: files about to be flushed one by one then
-  // find their flushes done, instead of each waiting for the disk alone.
-  virtual void flushFileSystemOf(FileHandle) {}
 };
 
 // Passes every call on to another FileApi. Test file systems derive from it
@@ -303,6 +307,9 @@ class FileApiWrapper : public FileApi {
     return admit(FileOp::CopyMetadata) && target_.copyMetadata(f, like);
   }
   std::int64_t fileTimeNow() override { return target_.fileTimeNow(); }
+  bool flushFileSystemOf(FileHandle f) override {
+    return admit(FileOp::FlushFileSystem) && target_.flushFileSystemOf(f);
+  }
   Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override {
     return admit(FileOp::StreamCreate) ? target_.streamCreate(path, buffer, bufferSize) : nullptr;
   }
@@ -331,7 +338,7 @@ class FileApiWrapper : public FileApi {
   void streamStartWriteBack(Stream* s, std::uint64_t offset, std::uint64_t length) override {
     target_.streamStartWriteBack(s, offset, length);
   }
-  void flushFileSystemOf(FileHandle f) override { target_.flushFileSystemOf(f); }
+
 
  protected:
   // Called before every call; false refuses it. A refusing override records

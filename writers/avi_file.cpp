@@ -114,8 +114,6 @@ bool patchAndIndex(AviFile* file) {
     offset += size + 8;
     file->runningLength += 16;
   }
-  // Hands the buffered bytes to the system, and lets it start writing them.
-  fs.streamStartWriteBack(s, 0, 0);
   return true;
 }
 
@@ -204,31 +202,19 @@ bool aviCompleteFile(AviFile* file) {
   return file->completed;
 }
 
-bool aviCloseFile(AviFile* file, platform::FileIdentity* written) {
+bool aviCloseFile(AviFile* file, bool flush) {
   if (!file) return false;
   // Closed and released whatever happens, an exception included.
   const std::unique_ptr<AviFile> owned(file);
   platform::FileApi& fs = platform::files();
   bool complete = false;
   try {
-    complete = (file->completed || aviCompleteFile(file)) && fs.streamFlushToDisk(file->stream);
-    platform::FileStatus status;
-    if (complete && written) {
-      complete = fs.status(fs.streamHandle(file->stream), status);
-      *written = status.identity;
-    }
+    complete = (file->completed || aviCompleteFile(file)) && (!flush || fs.streamFlushToDisk(file->stream));
   } catch (...) {
     fs.streamClose(file->stream);
     throw;
   }
   return fs.streamClose(file->stream) && complete;
-}
-
-bool aviCopyMetadata(AviFile* file, const platform::FileStatus& like) {
-  platform::FileApi& fs = platform::files();
-  // The buffer first: a later write would set the time again.
-  const platform::FileHandle handle = fs.streamHandle(file->stream);
-  return handle != platform::kInvalidFile && fs.copyMetadata(handle, like);
 }
 
 void aviDiscardFile(AviFile* file) {

@@ -75,14 +75,10 @@ bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length);
 bool aviCompleteFile(AviFile* file);
 
 // Completes the file if that has not been done, and closes it once it is on
-// stable storage, telling which file it was in `written` when given. The
-// record and the stream are released whatever the result; false when any
-// step failed.
-bool aviCloseFile(AviFile* file, platform::FileIdentity* written = nullptr);
-
-// Gives the completed file the permission bits, owner and times of the file
-// `like` describes (see FileApi::copyMetadata).
-bool aviCopyMetadata(AviFile* file, const platform::FileStatus& like);
+// stable storage (flushed here unless `flush` is false: a sync of the whole
+// file system did it). The record and the stream are released whatever the
+// result; false when any step failed.
+bool aviCloseFile(AviFile* file, bool flush = true);
 
 // Closes the file as it stands, without patching or indexing it, and
 // releases the record: for an output that is to be thrown away.

@@ -37,24 +37,30 @@ bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*tic
   return true;
 }
 
-bool AVIWriter::complete() {
+bool AVIWriter::complete(const platform::FileStatus* archive) {
   if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
   delete stream_;
   stream_ = nullptr;
-  return aviCompleteFile(file_) || refuse(WriteFailure::Kind::Output);
+  if (!aviCompleteFile(file_)) return refuse(WriteFailure::Kind::Output);
+  // Handed to the system now, so that a sync of the file system takes it.
+  platform::FileApi& fs = platform::files();
+  const platform::FileHandle handle = fs.streamHandle(file_->stream);
+  platform::FileStatus written;
+  if (handle == platform::kInvalidFile || !fs.status(handle, written)) return refuse(WriteFailure::Kind::Output);
+  identity_ = written.identity;
+  if (archive && !fs.copyMetadata(handle, *archive)) metadataFailure_.record(WriteFailure::Kind::Output);
+  return true;
 }
 
-CommitResult AVIWriter::commit(const platform::FileStatus* archive) {
+CommitResult AVIWriter::commit(bool durable) {
   if (!file_ || !file_->completed || failure_.kind != WriteFailure::Kind::None) return CommitResult::Failed;
-  if (archive && !aviCopyMetadata(file_, *archive)) metadataFailure_.record(WriteFailure::Kind::Output);
   AviFile* file = file_;
   file_ = nullptr;
-  platform::FileIdentity written;
-  if (!aviCloseFile(file, &written)) {
+  if (!aviCloseFile(file, !durable)) {
     refuse(WriteFailure::Kind::Output);
     return CommitResult::Failed;
   }
-  const CommitResult result = output_.commit(written);
+  const CommitResult result = output_.commit(identity_);
   if (result != CommitResult::Committed) failure_.record(WriteFailure::Kind::Output, WriteFailure::Subject::Output);
   return result;
 }

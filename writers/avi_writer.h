@@ -13,8 +13,9 @@ class AVIWriter : public WriterIf {
 
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
-  bool complete() override;
-  CommitResult commit(const platform::FileStatus* archive) override;
+  bool complete(const platform::FileStatus* archive) override;
+  const platform::FileIdentity& outputIdentity() const override { return identity_; }
+  CommitResult commit(bool durable) override;
 
   const WriteFailure& failure() const override { return failure_; }
   const WriteFailure& metadataFailure() const override { return metadataFailure_; }
@@ -32,4 +33,5 @@ class AVIWriter : public WriterIf {
   AviStream* stream_ = nullptr;
   WriteFailure failure_;
   WriteFailure metadataFailure_;
+  platform::FileIdentity identity_;
 };

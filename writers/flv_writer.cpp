@@ -120,32 +120,34 @@ bool FLVWriter::writeOut(const char* data, std::uint32_t size) {
   return true;
 }
 
-bool FLVWriter::complete() {
+bool FLVWriter::complete(const platform::FileStatus* archive) {
   if (!opened_ || completed_ || failure_.kind != WriteFailure::Kind::None) return false;
   platform::FileApi& fs = platform::files();
   // Whole seconds, as the last frame's timestamp says.
   const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
   const bool complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
                         fs.seek(file_.get(), 0) && fs.write(file_.get(), headerBlock_.data(), headerBlock_.length());
-  if (!complete) return refuse(WriteFailure::Kind::Output);
+  platform::FileStatus written;
+  if (!complete || !fs.status(file_.get(), written)) return refuse(WriteFailure::Kind::Output);
+  identity_ = written.identity;
+  // After the last write, which would set the time again.
+  if (archive && !fs.copyMetadata(file_.get(), *archive)) metadataFailure_.record(WriteFailure::Kind::Output);
   // The file now holds everything: what stays in memory until the commit is
   // the handle and the names.
   buffer_.reset();
   headerBlock_ = xtd::dstring();
-  fs.startWriteBack(file_.get(), 0, 0);
+  // The rest is written back by the commit's flush, with the batch's: one
+  // start of write-back per small file costs more than it spares.
   completed_ = true;
   return true;
 }
 
-CommitResult FLVWriter::commit(const platform::FileStatus* archive) {
+CommitResult FLVWriter::commit(bool durable) {
   if (!completed_ || failure_.kind != WriteFailure::Kind::None) return CommitResult::Failed;
   completed_ = false;
   opened_ = false;
   platform::FileApi& fs = platform::files();
-  // After the last write, which would set the time again.
-  if (archive && !fs.copyMetadata(file_.get(), *archive)) metadataFailure_.record(WriteFailure::Kind::Output);
-  platform::FileStatus written;
-  if (!fs.flushToDisk(file_.get()) || !fs.status(file_.get(), written)) {
+  if (!durable && !fs.flushToDisk(file_.get())) {
     failure_.record(WriteFailure::Kind::Output);
     return CommitResult::Failed;
   }
@@ -153,7 +155,7 @@ CommitResult FLVWriter::commit(const platform::FileStatus* archive) {
     failure_.record(WriteFailure::Kind::Output);
     return CommitResult::Failed;
   }
-  const CommitResult result = output_.commit(written.identity);
+  const CommitResult result = output_.commit(identity_);
   if (result != CommitResult::Committed) failure_.record(WriteFailure::Kind::Output, WriteFailure::Subject::Output);
   return result;
 }

@@ -29,8 +29,9 @@ class FLVWriter : public WriterIf {
   // Creates the output file once the header has been accepted.
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
-  bool complete() override;
-  CommitResult commit(const platform::FileStatus* archive) override;
+  bool complete(const platform::FileStatus* archive) override;
+  const platform::FileIdentity& outputIdentity() const override { return identity_; }
+  CommitResult commit(bool durable) override;
 
   const WriteFailure& failure() const override { return failure_; }
   const WriteFailure& metadataFailure() const override { return metadataFailure_; }
@@ -61,6 +62,7 @@ class FLVWriter : public WriterIf {
   StagedOutput output_;
   // Closed before the staged output removes an unfinished file.
   platform::ScopedFile file_;
+  platform::FileIdentity identity_;
   std::uint64_t written_ = 0;
   std::uint64_t writtenBack_ = 0;
   bool opened_ = false;

@@ -12,19 +12,17 @@ StagedOutput::StagedOutput(xtd::wstrview finalPath) : final_(finalPath), tempora
 
 StagedOutput::~StagedOutput() { discard(); }
 
-bool StagedOutput::prepare() {
-  platform::FileStatus existing;
-  if (!platform::files().pathStatus(final_.c_str(), existing) || existing.kind != platform::FileKind::Directory) {
-    pending_ = true;
-    return true;
-  }
-  platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::IsDirectory));
-  return false;
-}
-
 CommitResult StagedOutput::commit(const platform::FileIdentity& written) {
   platform::FileApi& fs = platform::files();
-  if (!fs.rename(temporary_.c_str(), final_.c_str())) return CommitResult::Failed;
+  if (!fs.rename(temporary_.c_str(), final_.c_str())) {
+    // A directory at the final name refuses the rename (with another error
+    // on each system): it is looked for only then, not for every output.
+    platform::FileStatus existing;
+    const platform::SystemError refused = platform::lastFileError();
+    const bool directory = fs.pathStatus(final_.c_str(), existing) && existing.kind == platform::FileKind::Directory;
+    platform::setLastFileError(directory ? platform::simulatedError(platform::SystemError::Kind::IsDirectory) : refused);
+    return CommitResult::Failed;
+  }
   pending_ = false;
   if (fs.syncName(final_.c_str()) == platform::SyncResult::Failed) return CommitResult::Unconfirmed;
   // The rename went by name: had anything else taken the temporary name,

@@ -21,15 +21,16 @@ class StagedOutput {
   const char16_t* temporaryPath() const { return temporary_.data(); }
 
   // Creates the temporary file through `make`, which creates a new file at
-  // the path it is given and reports whether it did. Refuses when the final
-  // name is a directory, which a rename cannot replace (Kind::IsDirectory).
-  // False with the reason in lastFileError().
+  // the path it is given and reports whether it did. False with the reason
+  // in lastFileError().
   template <class Make>
   bool create(Make make) {
-    return prepare() && make(temporaryPath());
+    pending_ = true;
+    return make(temporaryPath());
   }
   // Gives the complete, flushed and closed temporary file, `written`, the
-  // final name; makes the name durable as far as the file system keeps
+  // final name (Kind::IsDirectory when a directory has it, which a rename
+  // cannot replace); makes the name durable as far as the file system keeps
   // names with their files; and checks that the name then means the very
   // file that was written.
   CommitResult commit(const platform::FileIdentity& written);
@@ -37,8 +38,6 @@ class StagedOutput {
   void discard();
 
  private:
-  bool prepare();
-
   xtd::dwstring final_;
   xtd::dwstring temporary_;
   bool pending_ = false;

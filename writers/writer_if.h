@@ -49,19 +49,23 @@ class WriterIf {
   // Appends one frame (a view valid only during the call). False when it
   // could not be written; the writer is then not finished.
   virtual bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) = 0;
-  // Writes what is still held and completes the output's contents. The
-  // output stays open under its temporary name, and the writer gives back
-  // its buffers: a completed writer may wait a while for its commit.
-  virtual bool complete() = 0;
-  // Gives the completed output the permission bits, owner and times of
-  // `archive` (when given), flushes it to stable storage, closes it and
-  // gives it its final name, replacing whatever file or link was there. The
-  // archive is not touched: the new name becomes durable with a sync of its
+  // Writes what is still held and completes the output's contents, then
+  // gives it the permission bits, owner and times of `archive` (when
+  // given). Everything is handed to the system: the output stays open
+  // under its temporary name, and the writer gives back its buffers, since
+  // a completed writer may wait a while for its commit.
+  virtual bool complete(const platform::FileStatus* archive) = 0;
+  // Which file the completed output is.
+  virtual const platform::FileIdentity& outputIdentity() const = 0;
+  // Flushes the completed output to stable storage (unless `durable`: a
+  // sync of its whole file system has done that), closes it and gives it
+  // its final name, replacing whatever file or link was there. The archive
+  // is not touched: the new name becomes durable with a sync of its
   // directory, which the caller makes before deleting it.
-  virtual CommitResult commit(const platform::FileStatus* archive) = 0;
+  virtual CommitResult commit(bool durable) = 0;
   // Both, at a normal end of the frames.
   bool finish(const platform::FileStatus* archive = nullptr) {
-    return complete() && commit(archive) == CommitResult::Committed;
+    return complete(archive) && commit(false) == CommitResult::Committed;
   }
 
   // Why the writer refused, once it has.

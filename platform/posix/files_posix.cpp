@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
@@ -89,6 +90,29 @@ int openRetrying(const char* path, int flags, mode_t mode = 0) {
 bool notRegular(const char* call) {
   setLastFileError(SystemError{SystemError::Kind::NotRegular, 0, false, call});
   return false;
+}
+
+bool kernelAtLeast(int major, int minor) {
+  struct utsname name;
+  int got[2] = {0, 0};
+  if (::uname(&name) != 0 || std::sscanf(name.release, "%d.%d", &got[0], &got[1]) != 2) return false;
+  return got[0] > major || (got[0] == major && got[1] >= minor);
+}
+
+// File systems whose sync writes every dirty file to their own disk and
+// reports what failed: ext4, xfs, btrfs, f2fs.
+bool syncedByTheDisk(int f) {
+  struct statfs fs;
+  if (::fstatfs(f, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53UL:
+    case 0x58465342UL:
+    case 0x9123683EUL:
+    case 0xF2F52010UL:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // Closes a descriptor on a failure path, keeping the failure's reason.
@@ -238,26 +262,41 @@ class PosixFiles final : public FileApi {
     do leased = ::fcntl(fd(f), F_SETLEASE, F_RDLCK);
     while (leased != 0 && errno == EINTR);
     facts.writerSeen = leased != 0 && (errno == EAGAIN || errno == EBUSY);
-    facts.writersVisible = leased == 0 && seesEveryOpener(fd(f));
+    const bool local = seesEveryOpener(fd(f));
+    facts.writersVisible = leased == 0 && local;
 
     const posix::NativePath p(path);
     RemoveResult result = RemoveResult::Failed;
-    // The status through a descriptor opened anew: a network file system
-    // revalidates what it has cached of the file when it is opened.
-    const int fresh = p ? openRetrying(p.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : (errno = ENAMETOOLONG, -1);
     struct stat st;
-    if (fresh < 0) {
-      result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
-      posix::fail("open");
-    } else {
-      if (::fstat(fresh, &st) != 0) {
-        posix::fail("fstat");
-      } else {
+    if (!p) {
+      posix::fail("stat", ENAMETOOLONG);
+    } else if (local) {
+      // This kernel's own file system: what a name's status says is current.
+      if (::stat(p.c_str(), &st) == 0) {
         facts.now = statusFrom(st);
         facts.time = fileTimeNow();
         result = policy.judge(facts);
+      } else {
+        result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
+        posix::fail("stat");
       }
-      ::close(fresh);
+    } else {
+      // The status through a descriptor opened anew: a network file system
+      // revalidates what it has cached of the file when it is opened.
+      const int fresh = openRetrying(p.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      if (fresh < 0) {
+        result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
+        posix::fail("open");
+      } else {
+        if (::fstat(fresh, &st) != 0) {
+          posix::fail("fstat");
+        } else {
+          facts.now = statusFrom(st);
+          facts.time = fileTimeNow();
+          result = policy.judge(facts);
+        }
+        ::close(fresh);
+      }
     }
     if (result == RemoveResult::Removed && ::unlink(p.c_str()) != 0) {
       result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
@@ -300,7 +339,8 @@ class PosixFiles final : public FileApi {
     if (::fstat(fd(f), &st) != 0) return posix::fail("fstat");
     bool ok = true;
     // Only root may give a file away; for anyone else the output is theirs.
-    if (::geteuid() == 0 && (st.st_uid != like.owner || st.st_gid != like.group) &&
+    static const bool root = ::geteuid() == 0;
+    if (root && (st.st_uid != like.owner || st.st_gid != like.group) &&
         ::fchown(fd(f), static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group)) != 0) {
       ok = posix::fail("fchown");
     }
@@ -369,7 +409,15 @@ class PosixFiles final : public FileApi {
     ::sync_file_range(fd(f), static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
   }
 
-  void flushFileSystemOf(FileHandle f) override { ::syncfs(fd(f)); }
+  // syncfs reports a failed write-back on the file system since the
+  // descriptor was opened only from Linux 5.8 on, and makes data durable
+  // only where the file system lies on this machine's own disk: a FUSE or
+  // network file system's sync may stop at its server or daemon.
+  bool flushFileSystemOf(FileHandle f) override {
+    static const bool reportsErrors = kernelAtLeast(5, 8);
+    if (!reportsErrors || !syncedByTheDisk(fd(f))) return false;
+    return ::syncfs(fd(f)) == 0 || posix::fail("syncfs");
+  }
 
   void streamStartWriteBack(Stream* s, std::uint64_t offset, std::uint64_t length) override {
     if (stdio::drain(s)) startWriteBack(::fileno(s->file), offset, length);

@@ -431,6 +431,10 @@ class Win32Files final : public FileApi {
     return ::SetFileTime(handleOf(f), &created, &accessed, &modified) != 0 || win32::fail("SetFileTime");
   }
 
+  // A flush of a whole volume needs administrative rights: each file is
+  // flushed on its own.
+  bool flushFileSystemOf(FileHandle) override { return false; }
+
   std::int64_t fileTimeNow() override {
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);

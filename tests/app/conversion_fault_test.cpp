@@ -228,6 +228,9 @@ class Careless final : public platform::FileApiWrapper {
   bool streamFlushToDisk(platform::Stream* s) override {
     return skip_ == DataFlush || FileApiWrapper::streamFlushToDisk(s);
   }
+  bool flushFileSystemOf(platform::FileHandle f) override {
+    return skip_ == DataFlush || FileApiWrapper::flushFileSystemOf(f);
+  }
 
  private:
   Skip skip_;

@@ -308,6 +308,13 @@ bool MemoryFiles::copyMetadata(platform::FileHandle f, const platform::FileStatu
   return true;
 }
 
+bool MemoryFiles::flushFileSystemOf(platform::FileHandle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& [f, o] : open_) o.node->durableData = o.node->data;
+  for (auto& [name, node] : names_) node->durableData = node->data;
+  return true;
+}
+
 std::int64_t MemoryFiles::fileTimeNow() {
   std::lock_guard<std::mutex> lock(mutex_);
   return now_;

@@ -64,6 +64,8 @@ class MemoryFiles final : public platform::FileApi {
   platform::SyncResult syncParentDirectory(const char16_t* path) override;
   bool copyMetadata(platform::FileHandle f, const platform::FileStatus& like) override;
   std::int64_t fileTimeNow() override;
+  // Every file's data becomes durable, as a sync of the whole disk makes it.
+  bool flushFileSystemOf(platform::FileHandle f) override;
   platform::Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override;
   std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
   std::size_t streamRead(platform::Stream* s, void* buffer, std::size_t size) override;
