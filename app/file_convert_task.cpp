@@ -102,16 +102,23 @@ std::optional<ConversionOutcome> claim(xtd::wstrview path, AvdReader& reader) {
   return ConversionOutcome::because(Reason::ChangedWhileRead);
 }
 
-ConversionOutcome readError(const AvdReader& reader) {
+// A read or status that failed because another run removed the archive
+// meanwhile (through a view that looks the file up by name) is no fault.
+ConversionOutcome readError(xtd::wstrview path, AvdReader& reader, std::uint64_t offset) {
+  if (reader.checkName() == AvdReader::Name::Gone) return gone(path);
   ConversionOutcome o = ConversionOutcome::because(Reason::ReadError, reader.readError());
-  o.offset = reader.endOffset();
+  o.offset = offset;
   return o;
 }
 
+ConversionOutcome readError(xtd::wstrview path, AvdReader& reader) {
+  return readError(path, reader, reader.endOffset());
+}
+
 // Why the first record is not a stream header that a writer takes.
-ConversionOutcome noWriter(const AvdReader& reader, const AvdRecordHeader* first, xtd::strview payload) {
+ConversionOutcome noWriter(xtd::wstrview path, AvdReader& reader, const AvdRecordHeader* first, xtd::strview payload) {
   if (!first) {
-    if (reader.end() == AvdReader::End::ReadFailed) return readError(reader);
+    if (reader.end() == AvdReader::End::ReadFailed) return readError(path, reader);
     return ConversionOutcome::because(reader.end() == AvdReader::End::EndOfFile && reader.endOffset() == 0
                                           ? Reason::Empty
                                           : Reason::NoStreamHeader);
@@ -158,7 +165,7 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   const AvdRecordHeader* first = reader.readRecord(header);
   std::unique_ptr<WriterIf> writer(first && first->type == AvdRecordHeader::kStreamHeader ? createWriter(path, &header)
                                                                                           : nullptr);
-  if (!writer) return noWriter(reader, first, header);
+  if (!writer) return noWriter(path, reader, first, header);
   if (!writer->open(&header)) return writerRefused(*writer);
 
   xtd::strview frame;
@@ -175,12 +182,12 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   const std::uint64_t stopOffset = reader.endOffset();
   switch (reader.end()) {
     case AvdReader::End::ReadFailed:
-      return readError(reader);
+      return readError(path, reader);
     case AvdReader::End::InvalidType:
     case AvdReader::End::StreamHeader: {
       const AvdReader::End at = reader.end();
       const AvdReader::Tail tail = reader.scanTail();
-      if (tail == AvdReader::Tail::ReadFailed) return readError(reader);
+      if (tail == AvdReader::Tail::ReadFailed) return readError(path, reader);
       if (tail == AvdReader::Tail::Data) {
         outcome.reason = Reason::StoppedEarly;
         outcome.stop = at == AvdReader::End::InvalidType ? ConversionOutcome::Stop::DamagedRecord
@@ -195,11 +202,8 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   switch (reader.checkExtent()) {
     case AvdReader::Extent::Whole:
       break;
-    case AvdReader::Extent::Unknown: {
-      ConversionOutcome o = ConversionOutcome::because(Reason::ReadError, reader.readError());
-      o.offset = stopOffset;
-      return o;
-    }
+    case AvdReader::Extent::Unknown:
+      return readError(path, reader, stopOffset);
     // A file that grew is still being recorded; one that shrank was
     // meddled with, and what was read of it may not be what it held.
     case AvdReader::Extent::Grew:

@@ -12,6 +12,7 @@
 
 #include "app/file_convert_task.h"
 #include "app/finisher.h"
+#include "app/run_report.h"
 #include "archive/avd_reader.h"
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
@@ -33,7 +34,7 @@ const std::string kLateFrame = avdtest::AvdBuilder().frame("late", 9).bytes();
 
 xtd::wstrview view(const std::u16string& s) { return xtd::wstrview(s.data(), static_cast<std::uint32_t>(s.size())); }
 
-enum class Act { RecorderUnseen, RecorderSeen, TemporaryReplaced, TemporaryRemoved };
+enum class Act { RecorderUnseen, RecorderSeen, TemporaryReplaced, TemporaryRemoved, ConvertedElsewhere };
 
 // Counts the run's file operations and acts once, before operation `at`.
 class Party final : public platform::FileApiWrapper {
@@ -51,6 +52,25 @@ class Party final : public platform::FileApiWrapper {
     temporary_ = path;
     return FileApiWrapper::streamCreate(path, buffer, size);
   }
+  platform::FileHandle openForRead(const char16_t* path) override {
+    const platform::FileHandle f = FileApiWrapper::openForRead(path);
+    if (path == kArchive) archiveHandles_.insert(f);
+    return f;
+  }
+  bool close(platform::FileHandle f) override {
+    archiveHandles_.erase(f);
+    return FileApiWrapper::close(f);
+  }
+  // Through a view that looks files up by name, a removed file's handle
+  // answers no more.
+  bool read(platform::FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override {
+    if (removedUnderHandle(f)) return false;
+    return FileApiWrapper::read(f, buffer, size, got);
+  }
+  bool status(platform::FileHandle f, platform::FileStatus& out) override {
+    if (removedUnderHandle(f)) return false;
+    return FileApiWrapper::status(f, out);
+  }
 
  protected:
   bool admit(platform::FileOp) override {
@@ -67,6 +87,12 @@ class Party final : public platform::FileApiWrapper {
         disk_.append(kArchive, kLateFrame);
         appended_ = acted_ = true;
         return;
+      case Act::ConvertedElsewhere:
+        if (!disk_.exists(kArchive)) return;
+        disk_.put(kOutput, "another run's output");
+        disk_.remove(kArchive.c_str());
+        acted_ = true;
+        return;
       case Act::TemporaryReplaced:
       case Act::TemporaryRemoved:
         if (temporary_.empty() || !disk_.exists(temporary_)) return;
@@ -77,6 +103,12 @@ class Party final : public platform::FileApiWrapper {
     }
   }
 
+  bool removedUnderHandle(platform::FileHandle f) {
+    if (act_ != Act::ConvertedElsewhere || !acted_ || !archiveHandles_.count(f)) return false;
+    platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::NotFound, "fstat"));
+    return true;
+  }
+
   avdtest::MemoryFiles& disk_;
   Act act_;
   long at_;
@@ -84,6 +116,7 @@ class Party final : public platform::FileApiWrapper {
   bool acted_ = false;
   bool appended_ = false;
   std::u16string temporary_;
+  std::set<platform::FileHandle> archiveHandles_;
 };
 
 // A program that takes a lease for proof of no writer wherever it is
@@ -224,6 +257,33 @@ TEST_F(SecondPartyTest, NoOtherPartyAtAnyStepLosesAnArchive) {
 TEST_F(SecondPartyTest, SweepCatchesAProgramThatTrustsLeasesOrNames) {
   EXPECT_NE(sweep<TrustsLeases>(Act::RecorderUnseen).find("a recording archive was removed"), std::string::npos);
   EXPECT_NE(sweep<TrustsNames>(Act::TemporaryReplaced).find("without its output"), std::string::npos);
+}
+
+// Another run converts and removes the archive at any step of this one's
+// conversion, seen through a view whose handles then fail: that is no
+// failure of this run, whatever step it hits.
+TEST(ConvertedElsewhereTest, AnArchiveRemovedByAnotherRunAtAnyStepIsNoFailure) {
+  for (long n = 1;; ++n) {
+    avdtest::MemoryFiles disk;
+    disk.put(kArchive, archiveBytes("jpeg"));
+    Party party(disk, Act::ConvertedElsewhere, n);
+    RunReport report;
+    {
+      avdtest::ScopedFileApi scoped(party);
+      Finisher finisher([&](xtd::wstrview path, const ConversionOutcome& o) { report.record(path, o); }, 2);
+      AvdReader reader;
+      if (std::optional<ConversionOutcome> ended = convertArchive(view(kArchive), reader, finisher)) {
+        report.record(view(kArchive), *ended);
+      }
+      finisher.commitAll();
+      report.settleWithOtherRuns(convertedElsewhere);
+    }
+    std::string lines;
+    report.write([&](const std::string& line) { lines += line; });
+    EXPECT_EQ(report.exitStatus(), 0) << "acting before operation " << n << ": " << lines;
+    EXPECT_EQ(disk.openHandles(), 0) << n;
+    if (!party.acted()) break;
+  }
 }
 
 // What killed runs left is removed once quiet; what a live run writes stays.
