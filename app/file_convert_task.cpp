@@ -82,8 +82,13 @@ std::optional<ConversionOutcome> claim(xtd::wstrview path, AvdReader& reader) {
         return ConversionOutcome::because(Reason::WaitingForOtherName);
       case AvdReader::Claim::HeldByAnotherRun:
         return ConversionOutcome::because(Reason::InUse);
-      case AvdReader::Claim::Failed:
-        return ConversionOutcome::because(Reason::CannotLock, platform::lastFileError());
+      case AvdReader::Claim::Failed: {
+        const SystemError e = platform::lastFileError();
+        // Through a view that looks the file up by name, a file another
+        // run has just removed can no longer be asked.
+        if (reader.checkName() == AvdReader::Name::Gone) return gone(path);
+        return ConversionOutcome::because(Reason::CannotLock, e);
+      }
     }
     // Another run may have converted and removed the archive between this
     // run's open and its lock.

@@ -64,12 +64,10 @@ class Party final : public platform::FileApiWrapper {
   // Through a view that looks files up by name, a removed file's handle
   // answers no more.
   bool read(platform::FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override {
-    if (removedUnderHandle(f)) return false;
-    return FileApiWrapper::read(f, buffer, size, got);
+    return FileApiWrapper::read(f, buffer, size, got) && !removedUnderHandle(f);
   }
   bool status(platform::FileHandle f, platform::FileStatus& out) override {
-    if (removedUnderHandle(f)) return false;
-    return FileApiWrapper::status(f, out);
+    return FileApiWrapper::status(f, out) && !removedUnderHandle(f);
   }
 
  protected:
