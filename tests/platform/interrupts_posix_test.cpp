@@ -21,58 +21,33 @@ void deliver(int signal) {
   avdtest::eventually([] { return platform::interruptSignal() != 0; });
 }
 
-class InterruptSignalsTest : public testing::Test {
- protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-
-TEST_F(InterruptSignalsTest, EachWatchedSignalIsRecordedAndASecondInterruptOrTerminateEndsTheProcess) {
+// A signal the program was started with ignored (nohup) stays ignored; the
+// others are recorded, and a second interrupt or terminate ends the process.
+TEST(InterruptSignalsTest, WatchedSignalsAreRecordedUnlessIgnoredFromTheStart) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   const struct {
+    int ignored;  // 0: none
     int first;
-    int second;
-    int statusAfterSecond;  // the first signal's number when the second does not end the process
-  } cases[] = {{kInterruptSignal, kInterruptSignal, 130},
-               {kTerminateSignal, kInterruptSignal, 130},
-               {kHangupSignal, kTerminateSignal, 143},
-               {kInterruptSignal, kHangupSignal, kInterruptSignal}};
+    int second;  // 0: none
+    int exit;
+  } cases[] = {{0, kInterruptSignal, kTerminateSignal, 143}, {0, kHangupSignal, kInterruptSignal, 130},
+               {0, kInterruptSignal, kHangupSignal, kInterruptSignal}, {kHangupSignal, kTerminateSignal, 0, kTerminateSignal},
+               {kInterruptSignal, kTerminateSignal, 0, kTerminateSignal},
+               {kTerminateSignal, kInterruptSignal, 0, kInterruptSignal}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.first << " then " << c.second);
+    SCOPED_TRACE(testing::Message() << c.ignored << ": " << c.first << " then " << c.second);
     EXPECT_EXIT(
         {
+          if (c.ignored != 0) std::signal(c.ignored, SIG_IGN);
           platform::watchInterrupts();
+          if (c.ignored != 0 && !platform::deliverInterruptForTesting(c.ignored)) std::_Exit(90);
           deliver(c.first);
-          std::_Exit(platform::interruptSignal());
-        },
-        testing::ExitedWithCode(c.first), "");
-    EXPECT_EXIT(
-        {
-          platform::watchInterrupts();
-          deliver(c.first);
-          if (!platform::deliverInterruptForTesting(c.second)) std::_Exit(90);
           // A process still alive once a signal sent to itself has arrived
           // carries on with the first request.
+          if (c.second != 0 && !platform::deliverInterruptForTesting(c.second)) std::_Exit(90);
           std::_Exit(platform::interruptSignal());
         },
-        testing::ExitedWithCode(c.statusAfterSecond), "");
-  }
-}
-
-TEST_F(InterruptSignalsTest, ASignalIgnoredByWhoeverStartedTheProgramStaysIgnored) {
-  const struct {
-    int ignored;
-    int marker;  // a signal that is watched, sent afterwards
-  } cases[] = {{kHangupSignal, kTerminateSignal}, {kInterruptSignal, kTerminateSignal}, {kTerminateSignal, kInterruptSignal}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.ignored);
-    EXPECT_EXIT(
-        {
-          std::signal(c.ignored, SIG_IGN);
-          platform::watchInterrupts();
-          if (!platform::deliverInterruptForTesting(c.ignored)) std::_Exit(90);
-          deliver(c.marker);
-          std::_Exit(platform::interruptSignal());
-        },
-        testing::ExitedWithCode(c.marker), "");
+        testing::ExitedWithCode(c.exit), "");
   }
 }
 

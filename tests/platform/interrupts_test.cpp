@@ -10,15 +10,6 @@ using platform::kHangupSignal;
 using platform::kInterruptSignal;
 using platform::kTerminateSignal;
 
-class InterruptsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    platform::resetInterruptsForTesting();
-  }
-  void TearDown() override { platform::resetInterruptsForTesting(); }
-};
-
 // On Windows a hangup waits, as the system's thread does, until the program
 // has handled it: said beforehand, the wait ends at once.
 void request(int signal) {
@@ -26,50 +17,31 @@ void request(int signal) {
   platform::raiseInterruptForTesting(signal);
 }
 
-TEST_F(InterruptsTest, TheFirstRequestIsRecordedWithTheStatusOfItsSignal) {
-  const struct {
-    int signal;
-    int status;
-  } cases[] = {{kHangupSignal, 129}, {kInterruptSignal, 130}, {kTerminateSignal, 143}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.signal);
-    platform::resetInterruptsForTesting();
-    EXPECT_EQ(platform::interruptSignal(), 0);
-    EXPECT_EQ(platform::interruptExitStatus(), 0);
-    request(c.signal);
-    EXPECT_EQ(platform::interruptSignal(), c.signal);
-    EXPECT_EQ(platform::interruptExitStatus(), c.status);
-  }
-}
-
-TEST_F(InterruptsTest, ASecondInterruptOrTerminateEndsTheProcessWithItsOwnStatus) {
+// The first request is kept with its status; a second interrupt or
+// terminate ends the process with its own, a hangup after any request does not.
+TEST(InterruptsTest, TheFirstRequestIsKeptAndASecondInterruptOrTerminateEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr int kCarriesOn = 99;
   const struct {
     int first;
+    int firstStatus;
     int second;
-    int status;
-  } cases[] = {{kInterruptSignal, kInterruptSignal, 130},
-               {kInterruptSignal, kTerminateSignal, 143},
-               {kTerminateSignal, kTerminateSignal, 143},
-               {kHangupSignal, kInterruptSignal, 130}};
+    int exit;  // of the process after the second
+  } cases[] = {{kInterruptSignal, 130, kInterruptSignal, 130}, {kInterruptSignal, 130, kTerminateSignal, 143},
+               {kTerminateSignal, 143, kTerminateSignal, 143}, {kHangupSignal, 129, kInterruptSignal, 130},
+               {kHangupSignal, 129, kHangupSignal, kCarriesOn}, {kTerminateSignal, 143, kHangupSignal, kCarriesOn}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.first << " then " << c.second);
     EXPECT_EXIT(
         {
+          platform::resetInterruptsForTesting();
+          if (platform::interruptSignal() != 0) std::_Exit(1);
           request(c.first);
+          if (platform::interruptSignal() != c.first || platform::interruptExitStatus() != c.firstStatus) std::_Exit(2);
           request(c.second);
-          std::_Exit(0);
+          std::_Exit(platform::interruptSignal() == c.first ? kCarriesOn : 3);
         },
-        testing::ExitedWithCode(c.status), "");
-  }
-}
-
-TEST_F(InterruptsTest, AHangupAfterTheFirstRequestKeepsThatRequestAndTheProcess) {
-  for (const int first : {kHangupSignal, kInterruptSignal, kTerminateSignal}) {
-    SCOPED_TRACE(first);
-    platform::resetInterruptsForTesting();
-    request(first);
-    request(kHangupSignal);
-    EXPECT_EQ(platform::interruptSignal(), first);
+        testing::ExitedWithCode(c.exit), "");
   }
 }
 

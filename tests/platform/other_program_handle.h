@@ -1,14 +1,12 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
 
 namespace avdtest {
 
 // A handle on a file as another program holds it, opened through the C
 // runtime with a share flag: what it lets others do with the file while it
-// is open. Windows keeps share modes for every opener; POSIX has none, and
-// there nothing is opened and unavailable() says why.
+// is open, as Windows keeps share modes for every opener.
 class OtherProgramHandle {
  public:
   enum class Shares { Nothing, Reading, ReadingAndWriting };
@@ -19,9 +17,6 @@ class OtherProgramHandle {
   ~OtherProgramHandle();
   OtherProgramHandle(const OtherProgramHandle&) = delete;
   OtherProgramHandle& operator=(const OtherProgramHandle&) = delete;
-
-  // Empty where share modes exist; else why a test of them cannot run.
-  static std::string unavailable();
 
  private:
   int descriptor_ = -1;

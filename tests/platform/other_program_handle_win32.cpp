@@ -35,6 +35,4 @@ OtherProgramHandle::~OtherProgramHandle() {
   if (descriptor_ >= 0) ::_close(descriptor_);
 }
 
-std::string OtherProgramHandle::unavailable() { return {}; }
-
 }  // namespace avdtest
