@@ -83,7 +83,8 @@ class CommandLineTest(unittest.TestCase):
         # among other arguments, or spelled as paths, they name directories.
         exe = os.path.join(self.dir, os.path.basename(avdtool.EXE))
         shutil.copy(avdtool.EXE, exe)
-        avdtool.write_tree(self.dir, {"cam.avd": avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, b"picture")})
+        archive = avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, b"picture")  # one a scan would convert
+        avdtool.write_tree(self.dir, {"cam.avd": archive})
         os.makedirs(os.path.join(self.dir, "--help"))
         before = avdtool.snapshot(self.dir)
         usage = rb"Usage: avdconv \[DIRECTORY\]\n(?s:.*)\nExit status:\n(?s:.*)"

@@ -129,12 +129,9 @@ class InterruptTest(unittest.TestCase):
                 self.assertEqual(sorted(named), sorted(os.path.join(self.dir, name) for name in kept), err)
 
     @unittest.skipUnless(CRASHING, "needs the tool with a crash switch to clear a killed run's files at once")
-    # ThreadSanitizer defers a signal to the thread it lands on, and loses one
-    # that lands on a worker about to end: of two signals sent together, the
-    # program may never see the second. The unit tests deliver a second
-    # signal under it one at a time.
-    @unittest.skipIf("thread" in os.environ.get("AVDCONV_SANITIZE", ""),
-                     "ThreadSanitizer may lose a signal sent together with another")
+    # ThreadSanitizer defers a signal to the thread it lands on and loses one that lands on a worker
+    # about to end; the unit tests deliver a second signal under it one at a time.
+    @unittest.skipIf("thread" in os.environ.get("AVDCONV_SANITIZE", ""), "ThreadSanitizer may lose one of two signals")
     def test_a_second_interrupt_ends_the_process_at_once_and_a_rerun_converts_the_rest(self):
         # The signal taken second ends the tool at once, unreported, with 128 + its number (not by the signal).
         status, out, err, elapsed = self.interrupt(signal.SIGINT, signal.SIGTERM)
