@@ -13,7 +13,7 @@
 #include "app/program_directory.h"
 #include "app/progress.h"
 #include "app/run_report.h"
-#include "archive/archive_name.h"
+#include "commit/archive_name.h"
 #include "ostra/task_dispatcher.h"
 #include "platform/interrupts.h"
 #include "platform/program.h"

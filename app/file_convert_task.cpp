@@ -1,17 +1,18 @@
 #include "app/file_convert_task.h"
 
 #include <memory>
+#include <vector>
 
 #include "app/finisher.h"
-#include "app/leftovers.h"
+#include "commit/leftovers.h"
 #include "app/progress.h"
 #include "app/run_report.h"
 #include "archive/avd_reader.h"
-#include "archive/held_archive.h"
+#include "commit/held_archive.h"
 #include "ostra/task_dispatcher.h"
 #include "platform/interrupts.h"
 #include "writers/create_writer.h"
-#include "writers/output_path.h"
+#include "commit/output_path.h"
 #include "writers/stream_header.h"
 
 namespace {
@@ -221,7 +222,9 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
 
   if (!writer->complete(&reader.statusAtEnd())) return writerRefused(*writer);
   outcome.extension = writer->outputExtension();
-  finisher.take(CompletedConversion{reader.holdArchive(), std::move(writer), outcome});
+  std::vector<std::unique_ptr<StagedFile>> outputs;
+  outputs.push_back(writer->takeOutput());
+  finisher.take(CompletedConversion(reader.holdArchive(), std::move(outputs), outcome));
   return std::nullopt;
 }
 

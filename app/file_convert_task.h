@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "app/archive_list.h"
-#include "app/conversion_outcome.h"
-#include "app/leftovers.h"
+#include "commit/conversion_outcome.h"
+#include "commit/leftovers.h"
 #include "ostra/task.h"
 #include "xtd/dstring.h"
 

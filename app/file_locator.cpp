@@ -4,7 +4,7 @@
 #include "app/run_report.h"
 #include "platform/interrupts.h"
 #include "platform/paths.h"
-#include "writers/temporary_name.h"
+#include "commit/temporary_name.h"
 
 void FileLocator::findFiles(xtd::wstrview ext) {
   ext_.assign(ext);

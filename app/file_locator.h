@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "app/conversion_outcome.h"
+#include "commit/conversion_outcome.h"
 #include "platform/directory.h"
 #include "xtd/dstring.h"
 

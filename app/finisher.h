@@ -2,48 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <vector>
 
-#include "app/conversion_outcome.h"
-#include "archive/archive_hold.h"
+#include "commit/commit.h"
 #include "ostra/lock.h"
 #include "ostra/tick_time.h"
-#include "writers/writer_if.h"
 #include "xtd/dstring.h"
-
-// A conversion whose output is complete, waiting to be made durable under
-// its final name before its archive may go. The writer, with its temporary
-// file, goes before the archive and its lock: no other run may take the
-// archive while this run's temporary file is still there.
-struct CompletedConversion {
-  ArchiveHold archive;
-  std::unique_ptr<WriterIf> writer;
-  // Converted, or why the archive stays although its output is written.
-  ConversionOutcome outcome;
-  bool committed = false;
-};
-
-// Where completed conversions go to be committed.
-class CompletionSink {
- public:
-  // The outcome of a conversion that has been committed (or failed to be).
-  // It must not throw: the outcome of every archive is told once.
-  using Record = std::function<void(xtd::wstrview archive, const ConversionOutcome& outcome)>;
-
-  virtual void take(CompletedConversion conversion) = 0;
-
- protected:
-  ~CompletionSink() = default;
-};
-
-// Commits `count` completed conversions of one directory and records each
-// one's outcome: flushes each output to stable storage and gives it its
-// final name, makes the names durable with one sync of the directory, and
-// only then deletes the archives. Every conversion's outcome is recorded,
-// without memory of its own, whatever fails.
-void commitConversions(CompletedConversion* batch, std::size_t count, const CompletionSink::Record& record);
 
 // Commits completed conversions in batches of one directory: flushes each
 // output to stable storage and gives it its final name, makes the names

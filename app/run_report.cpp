@@ -6,8 +6,8 @@
 #include "app/printable_name.h"
 #include "app/archive_list.h"
 #include "platform/paths.h"
-#include "writers/output_path.h"
-#include "writers/temporary_name.h"
+#include "commit/output_path.h"
+#include "commit/temporary_name.h"
 
 namespace {
 

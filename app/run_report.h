@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/conversion_outcome.h"
+#include "commit/conversion_outcome.h"
 #include "ostra/lock.h"
 #include "xtd/dstring.h"
 

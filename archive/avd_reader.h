@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "archive/archive_hold.h"
+#include "commit/archive_hold.h"
 #include "archive/avd_record_header.h"
-#include "archive/held_archive.h"
+#include "commit/held_archive.h"
 #include "platform/files.h"
 #include "xtd/dstring.h"
 

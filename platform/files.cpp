@@ -1,9 +1,12 @@
 #include "platform/files.h"
 
+#include <atomic>
+
 namespace platform {
 
 namespace {
-FileApi* g_installed = nullptr;
+// Read by every worker; installed by a test before the run.
+std::atomic<FileApi*> g_installed{nullptr};
 }
 
 const char* fileOpName(FileOp op) {
@@ -15,8 +18,11 @@ const char* fileOpName(FileOp op) {
   return names[static_cast<int>(op)];
 }
 
-FileApi& files() { return g_installed ? *g_installed : nativeFiles(); }
+FileApi& files() {
+  FileApi* installed = g_installed.load(std::memory_order_acquire);
+  return installed ? *installed : nativeFiles();
+}
 
-void setFilesForTesting(FileApi* api) { g_installed = api; }
+void setFilesForTesting(FileApi* api) { g_installed.store(api, std::memory_order_release); }
 
 }  // namespace platform

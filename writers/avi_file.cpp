@@ -119,13 +119,14 @@ bool patchAndIndex(AviFile* file) {
 
 }  // namespace
 
-AviFile* aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t framesPerSecond,
-                     const char16_t* path) {
+std::unique_ptr<AviFile> aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t framesPerSecond,
+                                     platform::Stream* stream) {
   std::unique_ptr<AviFile> file(new (std::nothrow) AviFile);
-  if (!file) return nullptr;
-  platform::FileApi& fs = platform::files();
-  file->stream = fs.streamCreate(path, file->buffer, sizeof file->buffer);
-  if (!file->stream) return nullptr;
+  if (!file) {
+    platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::OutOfMemory));
+    return nullptr;
+  }
+  file->stream = stream;
   file->mainHeader = AviMainHeader{};
   file->mainHeader.flags = AviFile::kFlagHasIndex;
 
@@ -136,16 +137,15 @@ AviFile* aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t fr
   xtd::store_le16(header.bytes + 162, static_cast<std::uint16_t>(height));
   xtd::store_le32(header.bytes + 176, width);
   xtd::store_le32(header.bytes + 180, height);
-  if (fs.streamWrite(file->stream, header.bytes, AviFile::kHeaderSize) != AviFile::kHeaderSize) {
-    fs.streamClose(file->stream);
+  if (platform::files().streamWrite(stream, header.bytes, AviFile::kHeaderSize) != AviFile::kHeaderSize) {
     return nullptr;
   }
   file->runningLength = AviFile::kHeaderSize;
-  return file.release();
+  return file;
 }
 
-AviStream* aviAddStream(AviFile* file) {
-  auto* stream = new (std::nothrow) AviStream;
+std::unique_ptr<AviStream> aviAddStream(AviFile* file) {
+  std::unique_ptr<AviStream> stream(new (std::nothrow) AviStream);
   if (!stream) return nullptr;
   stream->owner = file;
   stream->number = static_cast<std::uint16_t>(file->mainHeader.streams++);
@@ -200,25 +200,4 @@ bool aviCompleteFile(AviFile* file) {
     // The list of chunk sizes did not fit: no index, but nothing leaks.
   }
   return file->completed;
-}
-
-bool aviCloseFile(AviFile* file, bool flush) {
-  if (!file) return false;
-  // Closed and released whatever happens, an exception included.
-  const std::unique_ptr<AviFile> owned(file);
-  platform::FileApi& fs = platform::files();
-  bool complete = false;
-  try {
-    complete = (file->completed || aviCompleteFile(file)) && (!flush || fs.streamFlushToDisk(file->stream));
-  } catch (...) {
-    fs.streamClose(file->stream);
-    throw;
-  }
-  return fs.streamClose(file->stream) && complete;
-}
-
-void aviDiscardFile(AviFile* file) {
-  if (!file) return;
-  platform::files().streamClose(file->stream);
-  delete file;
 }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/files.h"
 
-// A small AVI file layer over a buffered C stream: a fixed 228-byte header
-// at open, one "00dc" chunk per frame, and at close the patched sizes and
-// an "idx1" index rebuilt by walking the chunk headers back from the file.
+// A small AVI file layer over a buffered C stream it is given (and does not
+// close): a fixed 228-byte header at open, one "00dc" chunk per frame, and
+// at completion the patched sizes and an "idx1" index rebuilt by walking the
+// chunk headers back from the file.
 
 struct AviMainHeader {
   std::uint32_t microSecPerFrame = 0;
@@ -44,7 +46,6 @@ struct AviFile {
   char chunkId[4] = {};
   std::uint32_t chunkSize = 0;
   std::uint32_t expected = 0;
-  char buffer[kStreamBufferSize];
 };
 
 struct AviStream {
@@ -54,13 +55,13 @@ struct AviStream {
   std::uint16_t number = 0;
 };
 
-// Creates the file (a new one: see FileApi::createNew) and writes its
-// header. Null on failure; a created but short file stays on disk.
-AviFile* aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t framesPerSecond,
-                     const char16_t* path);
+// Writes the header of a new file into `stream`. Null on failure (a short
+// write, or no memory for the record).
+std::unique_ptr<AviFile> aviOpenFile(std::uint32_t width, std::uint32_t height, std::uint32_t framesPerSecond,
+                                     platform::Stream* stream);
 
 // Adds the video stream; null when the record cannot be allocated.
-AviStream* aviAddStream(AviFile* file);
+std::unique_ptr<AviStream> aviAddStream(AviFile* file);
 
 // Whether a frame of `length` bytes can be added without making a 32-bit
 // size or offset of the file wrap.
@@ -70,16 +71,6 @@ bool aviFrameFits(const AviFile* file, std::uint32_t length);
 // came up short, or when the frame does not fit (nothing is written then).
 bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length);
 
-// Patches the sizes and the main header, appends the index and hands all of
-// it to the system; the file stays open. False when any step failed.
+// Patches the sizes and the main header and appends the index; the stream
+// stays open. False when any step failed.
 bool aviCompleteFile(AviFile* file);
-
-// Completes the file if that has not been done, and closes it once it is on
-// stable storage (flushed here unless `flush` is false: a sync of the whole
-// file system did it). The record and the stream are released whatever the
-// result; false when any step failed.
-bool aviCloseFile(AviFile* file, bool flush = true);
-
-// Closes the file as it stands, without patching or indexing it, and
-// releases the record: for an output that is to be thrown away.
-void aviDiscardFile(AviFile* file);

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <memory>
+
 #include "writers/avi_file.h"
-#include "writers/staged_output.h"
 #include "writers/writer_if.h"
 #include "xtd/dstring.h"
 
@@ -9,17 +10,15 @@
 class AVIWriter : public WriterIf {
  public:
   explicit AVIWriter(xtd::wstrview archivePath);
-  ~AVIWriter() override;
 
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
   bool complete(const platform::FileStatus* archive) override;
-  const platform::FileIdentity& outputIdentity() const override { return identity_; }
-  CommitResult commit(bool durable) override;
+  std::unique_ptr<StagedFile> takeOutput() override;
 
   const WriteFailure& failure() const override { return failure_; }
-  const WriteFailure& metadataFailure() const override { return metadataFailure_; }
-  const char16_t* outputPath() const override { return output_.finalPath(); }
+  // Until the output is taken.
+  const char16_t* outputPath() const override { return output_->finalPath(); }
   const char16_t* outputExtension() const override { return u"avi"; }
 
  private:
@@ -28,10 +27,11 @@ class AVIWriter : public WriterIf {
     return false;
   }
 
-  StagedOutput output_;
-  AviFile* file_ = nullptr;
-  AviStream* stream_ = nullptr;
+  // The records go before the file they describe: an unfinished output is
+  // not patched, only closed and removed.
+  std::unique_ptr<StagedFile> output_;
+  std::unique_ptr<AviFile> file_;
+  std::unique_ptr<AviStream> stream_;
+  bool completed_ = false;
   WriteFailure failure_;
-  WriteFailure metadataFailure_;
-  platform::FileIdentity identity_;
 };

@@ -5,7 +5,7 @@
 #include "writers/flv_header_block.h"
 #include "writers/h264/nal_unit.h"
 #include "writers/h264/picture_size.h"
-#include "writers/output_path.h"
+#include "commit/output_path.h"
 #include "writers/stream_header.h"
 #include "xtd/byte_order.h"
 #include "xtd/olwstream.h"
@@ -24,7 +24,8 @@ void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
 
 }  // namespace
 
-FLVWriter::FLVWriter(xtd::wstrview archivePath) : output_(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view()) {}
+FLVWriter::FLVWriter(xtd::wstrview archivePath)
+    : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view(), u"flv")) {}
 
 bool FLVWriter::open(const xtd::strview* header) {
   if (opened_ || failure_.kind != WriteFailure::Kind::None) return false;
@@ -43,12 +44,7 @@ bool FLVWriter::open(const xtd::strview* header) {
   if (!block.appendAvcSequenceHeader(h.sps, h.pps)) return refuse(WriteFailure::Kind::Header);
   headerBlock_ = block.takeBuffer();
 
-  platform::FileApi& fs = platform::files();
-  const bool created = output_.create([&](const char16_t* path) {
-    file_ = platform::ScopedFile(fs.createNew(path));
-    return static_cast<bool>(file_);
-  });
-  if (!created) return refuse(WriteFailure::Kind::Output);
+  if (!output_->create()) return refuse(WriteFailure::Kind::Output);
 
   buffer_ = std::make_unique<xtd::dstringbuf>();
   buffer_->reset(kBufferCapacity);
@@ -111,10 +107,10 @@ bool FLVWriter::flush() {
 
 bool FLVWriter::writeOut(const char* data, std::uint32_t size) {
   platform::FileApi& fs = platform::files();
-  if (!fs.write(file_.get(), data, size)) return refuse(WriteFailure::Kind::Output);
+  if (!fs.write(output_->handle(), data, size)) return refuse(WriteFailure::Kind::Output);
   written_ += size;
   if (written_ - writtenBack_ >= kWriteBackStep) {
-    fs.startWriteBack(file_.get(), writtenBack_, written_ - writtenBack_);
+    fs.startWriteBack(output_->handle(), writtenBack_, written_ - writtenBack_);
     writtenBack_ = written_;
   }
   return true;
@@ -126,36 +122,26 @@ bool FLVWriter::complete(const platform::FileStatus* archive) {
   // Whole seconds, as the last frame's timestamp says.
   const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
   const bool complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
-                        fs.seek(file_.get(), 0) && fs.write(file_.get(), headerBlock_.data(), headerBlock_.length());
-  platform::FileStatus written;
-  if (!complete || !fs.status(file_.get(), written)) return refuse(WriteFailure::Kind::Output);
-  identity_ = written.identity;
-  // After the last write, which would set the time again.
-  if (archive && !fs.copyMetadata(file_.get(), *archive)) metadataFailure_.record(WriteFailure::Kind::Output);
+                        fs.seek(output_->handle(), 0) &&
+                        fs.write(output_->handle(), headerBlock_.data(), headerBlock_.length());
+  if (!complete) return refuse(WriteFailure::Kind::Output);
+  if (!output_->seal(archive)) {
+    failure_ = output_->failure();
+    return false;
+  }
   // The file now holds everything: what stays in memory until the commit is
-  // the handle and the names.
+  // the handle and the names. The rest is written back by the commit's
+  // flush, with the batch's: one start of write-back per small file costs
+  // more than it spares.
   buffer_.reset();
   headerBlock_ = xtd::dstring();
-  // The rest is written back by the commit's flush, with the batch's: one
-  // start of write-back per small file costs more than it spares.
   completed_ = true;
   return true;
 }
 
-CommitResult FLVWriter::commit(bool durable) {
-  if (!completed_ || failure_.kind != WriteFailure::Kind::None) return CommitResult::Failed;
+std::unique_ptr<StagedFile> FLVWriter::takeOutput() {
+  if (!completed_) return nullptr;
   completed_ = false;
   opened_ = false;
-  platform::FileApi& fs = platform::files();
-  if (!durable && !fs.flushToDisk(file_.get())) {
-    failure_.record(WriteFailure::Kind::Output);
-    return CommitResult::Failed;
-  }
-  if (!file_.close()) {
-    failure_.record(WriteFailure::Kind::Output);
-    return CommitResult::Failed;
-  }
-  const CommitResult result = output_.commit(identity_);
-  if (result != CommitResult::Committed) failure_.record(WriteFailure::Kind::Output, WriteFailure::Subject::Output);
-  return result;
+  return std::move(output_);
 }

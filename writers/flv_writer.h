@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "platform/files.h"
-#include "writers/staged_output.h"
 #include "writers/writer_if.h"
 #include "xtd/dstring.h"
 #include "xtd/dstringbuf.h"
@@ -30,12 +29,11 @@ class FLVWriter : public WriterIf {
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
   bool complete(const platform::FileStatus* archive) override;
-  const platform::FileIdentity& outputIdentity() const override { return identity_; }
-  CommitResult commit(bool durable) override;
+  std::unique_ptr<StagedFile> takeOutput() override;
 
   const WriteFailure& failure() const override { return failure_; }
-  const WriteFailure& metadataFailure() const override { return metadataFailure_; }
-  const char16_t* outputPath() const override { return output_.finalPath(); }
+  // Until the output is taken.
+  const char16_t* outputPath() const override { return output_->finalPath(); }
   const char16_t* outputExtension() const override { return u"flv"; }
   std::int32_t width() const { return width_; }
   std::int32_t height() const { return height_; }
@@ -59,17 +57,13 @@ class FLVWriter : public WriterIf {
   std::uint32_t lastMs_ = 0;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
-  StagedOutput output_;
-  // Closed before the staged output removes an unfinished file.
-  platform::ScopedFile file_;
-  platform::FileIdentity identity_;
+  std::unique_ptr<StagedFile> output_;
   std::uint64_t written_ = 0;
   std::uint64_t writtenBack_ = 0;
   bool opened_ = false;
   bool completed_ = false;
   // Set by the first refusal; nothing is written after it.
   WriteFailure failure_;
-  WriteFailure metadataFailure_;
   xtd::dstring headerBlock_;
   std::uint32_t durationOffset_ = 0;
 };

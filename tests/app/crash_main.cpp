@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "archive/archive_removal.h"
+#include "commit/archive_removal.h"
 #include "platform/files.h"
 
 namespace {

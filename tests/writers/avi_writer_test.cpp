@@ -161,22 +161,19 @@ TEST_F(AviWriterTest, AnyFailedOutputOperationLeavesNoTrace) {
 }
 
 TEST_F(AviWriterTest, FrameThatWouldWrapA32BitFieldIsRefused) {
-  xtd::dwstring out = avdtest::widePath(tmp_ / "big.avi");
-  AviFile* file = aviOpenFile(8, 8, 25, out.c_str());
+  StagedFile output(avdtest::widePath(tmp_ / "big.avi").view(), u"avi");
+  ASSERT_TRUE(output.createStream(AviFile::kStreamBufferSize));
+  std::unique_ptr<AviFile> file = aviOpenFile(8, 8, 25, output.stream());
   ASSERT_NE(file, nullptr);
-  AviStream* stream = aviAddStream(file);
+  std::unique_ptr<AviStream> stream = aviAddStream(file.get());
   ASSERT_NE(stream, nullptr);
   const std::string frame(200, 'x');
   // Pretend the movi data already reaches close to 4 GiB.
   file->runningLength = 0xFFFFFFFFull - 150;
-  EXPECT_FALSE(aviWriteFrame(stream, frame.data(), 200));
+  EXPECT_FALSE(aviWriteFrame(stream.get(), frame.data(), 200));
   EXPECT_EQ(file->mainHeader.totalFrames, 0u);
   file->runningLength = 0xFFFFFFFFull - 250;
-  EXPECT_TRUE(aviWriteFrame(stream, frame.data(), 200));
-  delete stream;
-  file->runningLength = 228;  // let the close walk a consistent file
-  file->mainHeader.totalFrames = 0;
-  aviCloseFile(file);
+  EXPECT_TRUE(aviWriteFrame(stream.get(), frame.data(), 200));
 }
 
 }  // namespace

@@ -10,12 +10,12 @@
 
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
-#include "writers/temporary_name.h"
+#include "commit/temporary_name.h"
 #include "tests/support/temp_dir.h"
 #include "tests/writers/drive_writer.h"
 #include "tests/writers/h264/h264_samples.h"
 #include "writers/create_writer.h"
-#include "writers/staged_output.h"
+#include "commit/staged_file.h"
 #include "xtd/byte_order.h"
 
 namespace {

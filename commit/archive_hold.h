@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "archive/held_archive.h"
+#include "commit/held_archive.h"
 #include "platform/files.h"
 #include "xtd/dstring.h"
 

@@ -1,6 +1,6 @@
-#include "archive/archive_hold.h"
+#include "commit/archive_hold.h"
 
-#include "archive/archive_removal.h"
+#include "commit/archive_removal.h"
 
 ArchiveHold::Removal ArchiveHold::remove() {
   Removal removal;

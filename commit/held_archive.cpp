@@ -1,4 +1,4 @@
-#include "archive/held_archive.h"
+#include "commit/held_archive.h"
 
 #include <map>
 

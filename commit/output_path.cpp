@@ -1,6 +1,6 @@
-#include "writers/output_path.h"
+#include "commit/output_path.h"
 
-#include "archive/archive_name.h"
+#include "commit/archive_name.h"
 
 xtd::dwstring outputPathFor(xtd::wstrview archivePath, xtd::wstrview extension) {
   const std::uint32_t keep =

@@ -1,4 +1,4 @@
-#include "writers/temporary_name.h"
+#include "commit/temporary_name.h"
 
 #include <chrono>
 #include <random>

@@ -1,15 +1,18 @@
-#include "archive/archive_removal.h"
+#include "commit/archive_removal.h"
+
+#include <atomic>
 
 namespace {
-std::int64_t g_quietSeconds = ArchiveRemoval::kQuietSeconds;
+// Read by every worker; set by a test before the run.
+std::atomic<std::int64_t> g_quietSeconds{ArchiveRemoval::kQuietSeconds};
 }
 
 void setQuietSecondsForTesting(std::int64_t seconds) {
-  g_quietSeconds = seconds < 0 ? ArchiveRemoval::kQuietSeconds : seconds;
+  g_quietSeconds.store(seconds < 0 ? ArchiveRemoval::kQuietSeconds : seconds, std::memory_order_relaxed);
 }
 
 bool quietSince(std::int64_t modified, std::int64_t now) {
-  return now - modified >= g_quietSeconds * platform::kFileTimeUnitsPerSecond;
+  return now - modified >= g_quietSeconds.load(std::memory_order_relaxed) * platform::kFileTimeUnitsPerSecond;
 }
 
 platform::RemoveResult ArchiveRemoval::judge(const platform::RemovalFacts& facts) const {

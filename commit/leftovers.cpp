@@ -1,11 +1,11 @@
-#include "app/leftovers.h"
+#include "commit/leftovers.h"
 
 #include <algorithm>
 
-#include "archive/archive_removal.h"
+#include "commit/archive_removal.h"
 #include "platform/files.h"
-#include "writers/output_path.h"
-#include "writers/temporary_name.h"
+#include "commit/output_path.h"
+#include "commit/temporary_name.h"
 
 void removeLeftovers(xtd::wstrview archive, const Leftovers& leftovers) {
   platform::FileApi& fs = platform::files();
