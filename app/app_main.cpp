@@ -48,7 +48,8 @@ int report(RunReport& report, bool directoryKnown, ArchiveList* rest, Conversion
 
 }  // namespace
 
-int appMain(xtd::wstrview path) {
+int appMain(xtd::wstrview path, const Options& options) {
+  (void)options;
   Ostra::TaskDispatcher dispatcher;
   RunReport runReport;
   Finisher finisher([&runReport](xtd::wstrview archive, const ConversionOutcome& outcome) {

@@ -1,11 +1,12 @@
 #include "app/command_line.h"
 
-#include <cstring>
+#include <cstddef>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "app/app_main.h"
+#include "app/options.h"
 #include "app/usage_text.h"
 #include "platform/interrupts.h"
 #include "platform/program.h"
@@ -13,35 +14,32 @@
 
 namespace {
 
-// Answers --help, -h and --version on standard output when the argument is
-// the only one; any other command line, "./--help" or a second argument
-// included, names a directory as it always did.
-bool answeredOption(const std::vector<std::string>& args) {
-  if (args.size() != 2) return false;
-  const std::string& option = args[1];
-  const char* text = nullptr;
-  if (option == "--help" || option == "-h" || platform::isSystemHelpSwitch(option)) {
-    text = kUsageText;
-  } else if (option == "--version") {
-    text = kVersionText;
-  } else {
-    return false;
-  }
-  platform::writeStdout(text, std::strlen(text));
-  platform::flushStdout();
-  return true;
-}
+void write(const std::string& text, void (*to)(const char*, std::size_t)) { to(text.data(), text.size()); }
 
 }  // namespace
 
 int runFromCommandLine(int argc, char** argv) {
   platform::prepareProcess();
   const std::vector<std::string> args = platform::argumentsAsUtf8(argc, argv);
-  if (answeredOption(args)) return 0;
+  const ParsedCommandLine line = parseCommandLine(args);
+  switch (line.action) {
+    case ParsedCommandLine::Action::Run:
+      break;
+    case ParsedCommandLine::Action::Help:
+    case ParsedCommandLine::Action::Version:
+      // Answered without scanning anything, not even the program directory.
+      write(line.action == ParsedCommandLine::Action::Help ? helpText() : kVersionText, platform::writeStdout);
+      platform::flushStdout();
+      return 0;
+    case ParsedCommandLine::Action::Refuse:
+      write(line.refusal, platform::writeStderr);
+      write(kUsageLine, platform::writeStderr);
+      return 2;
+  }
   platform::watchInterrupts();
   xtd::dwstring path;
-  if (args.size() > 1) {
-    const xtd::dstring bytes = xtd::dstring::from_cstr(args[1].c_str());
+  if (line.directory) {
+    const xtd::dstring bytes = xtd::dstring::from_cstr(line.directory->c_str());
     try {
       path.reserve(bytes.length());
       xtd::utf8_to_wide(bytes.data(), bytes.data() + bytes.length(), path);
@@ -55,7 +53,7 @@ int runFromCommandLine(int argc, char** argv) {
     }
   }
   try {
-    return appMain(path.view());
+    return appMain(path.view(), line.options);
   } catch (const std::bad_alloc&) {
     // Out of memory before any conversion began (each conversion handles
     // its own): no archive has been touched.

@@ -1,5 +1,5 @@
 #pragma once
 
-// The program: decodes the directory argument and runs the application
-// body. Returns the exit status.
+// The program: reads the options, decodes the directory argument and runs
+// the application body. Returns the exit status.
 int runFromCommandLine(int argc, char** argv);

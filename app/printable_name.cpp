@@ -53,3 +53,9 @@ std::string printableName(xtd::wstrview name) {
   }
   return out;
 }
+
+std::string printableBytes(const std::string& bytes) {
+  std::u16string units;
+  platform::utf8::decodeKeepingBytes(bytes.data(), bytes.size(), units);
+  return printableName(xtd::wstrview(units.data(), static_cast<std::uint32_t>(units.size())));
+}

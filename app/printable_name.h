@@ -12,3 +12,7 @@
 // U+DC80..U+DCFF, which stand for bytes that are not UTF-8 and show as
 // \x80..\xff. Hex digits are lower case; everything else is its UTF-8.
 std::string printableName(xtd::wstrview name);
+
+// The same for UTF-8 bytes as the user typed them (an argument): bytes that
+// are not UTF-8 show as \x80..\xff.
+std::string printableBytes(const std::string& bytes);

@@ -1,5 +1,7 @@
 #include "platform/utf8_codec.h"
 
+#include <cstring>
+
 namespace platform::utf8 {
 
 namespace {
@@ -91,6 +93,29 @@ bool decodeExactly(const char* bytes, std::size_t size, std::u16string& out) {
   back.reserve(size);
   encode(out.data(), out.data() + out.size(), back);
   return back.size() == size && back.compare(0, size, bytes, size) == 0;
+}
+
+void decodeKeepingBytes(const char* bytes, std::size_t size, std::u16string& out) {
+  out.clear();
+  const char* p = bytes;
+  const char* const end = bytes + size;
+  while (p != end) {
+    const Decoded d = decodeOne(p, end);
+    // Neither an encoded surrogate nor any but the shortest, strict form of
+    // a character is valid UTF-8, though the program's codec reads them.
+    bool valid = d.bytes != 0 && !(d.count == 1 && d.units[0] >= 0xD800u && d.units[0] < 0xE000u);
+    if (valid) {
+      const Encoded e = encodeOne(d.units, d.units + d.count);
+      valid = e.count == d.bytes && std::memcmp(e.bytes, p, d.bytes) == 0;
+    }
+    if (valid) {
+      out.append(d.units, d.count);
+      p += d.bytes;
+    } else {
+      out.push_back(static_cast<char16_t>(0xDC00u + static_cast<unsigned char>(*p)));
+      ++p;
+    }
+  }
 }
 
 }  // namespace platform::utf8

@@ -48,4 +48,9 @@ void encode(const char16_t* first, const char16_t* last, std::string& out);
 // spelled as two three-byte forms, would name something else.
 bool decodeExactly(const char* bytes, std::size_t size, std::u16string& out);
 
+// Keeps every valid UTF-8 sequence of a name as its characters and every
+// other byte as the lone surrogate U+DC00 + byte, which no valid sequence
+// yields: what is shown of the name then tells its bytes exactly.
+void decodeKeepingBytes(const char* bytes, std::size_t size, std::u16string& out);
+
 }  // namespace platform::utf8

@@ -19,36 +19,6 @@ struct DirectoryListing::State {
   SystemError error;
 };
 
-namespace {
-
-// Keeps every valid UTF-8 sequence of a name as its characters and every
-// other byte as the lone surrogate U+DC00 + byte, which no valid sequence
-// yields: what is shown of the name then tells its bytes exactly.
-void decodeKeepingBytes(const char* bytes, std::size_t size, std::u16string& out) {
-  out.clear();
-  const char* p = bytes;
-  const char* const end = bytes + size;
-  while (p != end) {
-    const utf8::Decoded d = utf8::decodeOne(p, end);
-    // Neither an encoded surrogate nor any but the shortest, strict form of
-    // a character is valid UTF-8, though the program's codec reads them.
-    bool valid = d.bytes != 0 && !(d.count == 1 && d.units[0] >= 0xD800u && d.units[0] < 0xE000u);
-    if (valid) {
-      const utf8::Encoded e = utf8::encodeOne(d.units, d.units + d.count);
-      valid = e.count == d.bytes && std::memcmp(e.bytes, p, d.bytes) == 0;
-    }
-    if (valid) {
-      out.append(d.units, d.count);
-      p += d.bytes;
-    } else {
-      out.push_back(static_cast<char16_t>(0xDC00u + static_cast<unsigned char>(*p)));
-      ++p;
-    }
-  }
-}
-
-}  // namespace
-
 DirectoryListing::DirectoryListing() : state_(new State) {}
 
 DirectoryListing::~DirectoryListing() {
@@ -73,7 +43,7 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
     const std::size_t size = std::strlen(d->d_name);
     // A name that cannot be spelled in UTF-16 could not be opened again.
     entry.unrepresentable = !posix::fromNative(d->d_name, size, state_->name);
-    if (entry.unrepresentable) decodeKeepingBytes(d->d_name, size, state_->name);
+    if (entry.unrepresentable) utf8::decodeKeepingBytes(d->d_name, size, state_->name);
     bool isDirectory = d->d_type == DT_DIR;
     if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {
       // Links count as what they lead to, as junctions do on Windows.

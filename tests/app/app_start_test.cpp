@@ -42,7 +42,7 @@ TEST(AppStartTest, NoMemoryToStartTheWorkersEndsTheRunBeforeAnyArchiveIsOpened) 
     platform::setThreadStarterForTesting(&notingStarter);
     testing::internal::CaptureStdout();
     const long before = avdtest::allocationCount();
-    EXPECT_EQ(appMain(dir.view()), 0);
+    EXPECT_EQ(appMain(dir.view(), Options{}), 0);
     testing::internal::GetCapturedStdout();
     platform::setThreadStarterForTesting(nullptr);
     return g_countAtFirstThread.load() - before;
@@ -56,7 +56,7 @@ TEST(AppStartTest, NoMemoryToStartTheWorkersEndsTheRunBeforeAnyArchiveIsOpened) 
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   avdtest::failAllocationAt(startAllocation);
-  const int status = appMain(dir.view());
+  const int status = appMain(dir.view(), Options{});
   avdtest::disarmAllocationFailure();
   const std::string errors = testing::internal::GetCapturedStderr();
   testing::internal::GetCapturedStdout();

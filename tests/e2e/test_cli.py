@@ -78,20 +78,22 @@ class CommandLineTest(unittest.TestCase):
         self.assertIn("\U0001F4C1".encode("utf-8"), out)
         self.assertEqual(out, avdtool.banner(shown) + avdtool.NO_ARCHIVES)
 
-    def test_help_and_version_only_as_the_sole_argument(self):
-        # Alone they print and scan nothing, not even the program directory;
-        # among other arguments, or spelled as paths, they name directories.
+    def test_help_and_version_wherever_they_stand_among_the_options(self):
+        # Among the options they print and scan nothing, not even the program directory;
+        # spelled as paths, after "--" or after the directory, they name directories.
         exe = os.path.join(self.dir, os.path.basename(avdtool.EXE))
         shutil.copy(avdtool.EXE, exe)
         archive = avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, b"picture")  # one a scan would convert
         avdtool.write_tree(self.dir, {"cam.avd": archive})
         os.makedirs(os.path.join(self.dir, "--help"))
         before = avdtool.snapshot(self.dir)
-        usage = rb"Usage: avdconv \[DIRECTORY\]\n(?s:.*)\nExit status:\n(?s:.*)"
-        helps = [["--help"], ["-h"]] + ([["/?"]] if avdtool.WINDOWS else [])
-        paths = [(["./--help"], "./--help", 0), (["--help", "second"], "--help", 0), (["-x"], "-x", 1)]
+        usage = rb"Usage: avdconv \[OPTIONS\] \[DIRECTORY\]\n(?s:.*)\n  -h, --help +\S(?s:.*)\nExit status:\n(?s:.*)"
+        helps = [["--help"], ["-h"], ["--help", "second"], ["--format", "mp4", "--timestamps", "-h", "--frmat"]]
+        helps += [["/?"]] if avdtool.WINDOWS else []
+        paths = [(["./--help", "--version"], "./--help", 0), (["--", "--help"], "--help", 0)]
         paths += [] if avdtool.WINDOWS else [(["/?"], "/?", 1)]
-        cases = [(args, 0, usage) for args in helps] + [(["--version"], 0, re.escape(VERSION))] + [
+        cases = [(args, 0, usage) for args in helps] + [
+            (args, 0, re.escape(VERSION)) for args in (["--version"], ["--format=mp4", "--version", "--help"])] + [
             (args, status, re.escape(avdtool.banner(shown) + avdtool.NO_ARCHIVES)) for args, shown, status in paths]
         for args, status, expected in cases:
             with self.subTest(args=args):
@@ -100,6 +102,25 @@ class CommandLineTest(unittest.TestCase):
                 self.assertIsNotNone(re.fullmatch(expected, out), out)
                 if status == 0:
                     self.assertEqual(err, b"")
+                self.assertEqual(avdtool.snapshot(self.dir), before)
+
+    def test_bad_options_are_refused_before_anything_is_scanned(self):
+        # The copy's own directory holds an archive: a run that went ahead anyway would convert it.
+        exe = os.path.join(self.dir, os.path.basename(avdtool.EXE))
+        shutil.copy(avdtool.EXE, exe)
+        avdtool.write_tree(self.dir, {"cam.avd": avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, b"jpeg")})
+        before = avdtool.snapshot(self.dir)
+        cases = [(["--frmat", "mp4", "."], b"unknown option '--frmat'"), (["-x", "."], b"unknown option '-x'"),
+                 (["--timestamps", "--format", "mkv", "."], b"--format takes flv or mp4, not 'mkv'"),
+                 (["--format"], b"--format needs a value"),
+                 (["--\x1b]0;owned\x07"], b"unknown option '--\\x1b]0;owned\\x07'")]
+        for args, line in cases:
+            with self.subTest(args=args):
+                status, out, err = avdtool.run(args, exe=exe, cwd=self.dir)
+                self.assertEqual(status, 2)
+                self.assertEqual(out, b"")
+                self.assertEqual(err.replace(b"\r\n", b"\n"),
+                                 b"avdconv: " + line + b"\nUsage: avdconv [OPTIONS] [DIRECTORY]\n")
                 self.assertEqual(avdtool.snapshot(self.dir), before)
 
     def test_invalid_utf8_argument_stops_before_scanning(self):

@@ -1,0 +1,136 @@
+#include "app/options.h"
+
+#include <algorithm>
+
+#include "app/printable_name.h"
+#include "platform/program.h"
+
+namespace {
+
+using Action = ParsedCommandLine::Action;
+
+// Takes an option's value (empty for an option without one) into the
+// result; otherwise says what is wrong, completing "avdconv: --NAME ".
+using Apply = bool (*)(ParsedCommandLine& into, const std::string& value, std::string& why);
+
+struct OptionSpec {
+  const char* name;       // "--format"
+  char shortName;         // '\0' for none
+  const char* valueName;  // nullptr when the option takes no value
+  Apply apply;
+  const char* help;
+};
+
+bool setFormat(ParsedCommandLine& into, const std::string& value, std::string& why) {
+  if (value == "flv") {
+    into.options.format = OutputFormat::Flv;
+  } else if (value == "mp4") {
+    into.options.format = OutputFormat::Mp4;
+  } else {
+    why = "takes flv or mp4, not '" + printableBytes(value) + "'";
+    return false;
+  }
+  return true;
+}
+
+// Every option, in the order the help text lists them.
+constexpr OptionSpec kOptions[] = {
+    {"--format", '\0', "FORMAT", setFormat, "write H.264 recordings as flv (the default) or mp4"},
+    {"--timestamps", '\0', nullptr,
+     [](ParsedCommandLine& into, const std::string&, std::string&) { return into.options.timestamps = true; },
+     "also write NAME.srt, showing the capture time"},
+    {"--help", 'h', nullptr,
+     [](ParsedCommandLine& into, const std::string&, std::string&) {
+       into.action = Action::Help;
+       return true;
+     },
+     "print this text and exit"},
+    {"--version", '\0', nullptr,
+     [](ParsedCommandLine& into, const std::string&, std::string&) {
+       into.action = Action::Version;
+       return true;
+     },
+     "print the version and exit"},
+};
+
+const OptionSpec* findOption(const std::string& longName, char shortName) {
+  for (const OptionSpec& spec : kOptions) {
+    if (shortName != '\0' ? spec.shortName == shortName : longName == spec.name) return &spec;
+  }
+  return nullptr;
+}
+
+ParsedCommandLine refused(const std::string& why) {
+  ParsedCommandLine line;
+  line.action = Action::Refuse;
+  line.refusal = "avdconv: " + why + "\n";
+  return line;
+}
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
+  ParsedCommandLine line;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (platform::isSystemHelpSwitch(arg)) {
+      line.action = Action::Help;
+      return line;
+    }
+    if (arg == "--") {
+      if (i + 1 < args.size()) line.directory = args[i + 1];
+      return line;
+    }
+    // A lone "-" names a directory, as "" does.
+    if (arg.size() < 2 || arg[0] != '-') {
+      line.directory = arg;
+      return line;
+    }
+    std::string typed;  // the option as the user spelled it, without a value
+    std::optional<std::string> value;
+    const OptionSpec* spec = nullptr;
+    if (arg[1] == '-') {
+      const std::size_t equals = arg.find('=');
+      typed = arg.substr(0, equals);
+      if (equals != std::string::npos) value = arg.substr(equals + 1);
+      spec = findOption(typed, '\0');
+    } else {
+      typed = arg;
+      spec = findOption({}, arg[1]);
+      // "-fVALUE" for an option that takes one; "-hx" is no option.
+      if (spec && arg.size() > 2) {
+        if (!spec->valueName) spec = nullptr;
+        value = arg.substr(2);
+      }
+    }
+    if (!spec) return refused("unknown option '" + printableBytes(typed) + "'");
+    const std::string name = spec->name;
+    if (spec->valueName && !value) {
+      if (i + 1 == args.size()) return refused(name + " needs a value");
+      value = args[++i];
+    } else if (!spec->valueName && value) {
+      return refused(name + " takes no value");
+    }
+    std::string why;
+    if (!spec->apply(line, value.value_or(std::string()), why)) return refused(name + " " + why);
+    if (line.action != Action::Run) return line;
+  }
+  return line;
+}
+
+std::string optionHelpLines() {
+  std::size_t width = 0;
+  auto left = [](const OptionSpec& spec) {
+    std::string text = spec.shortName != '\0' ? std::string("  -") + spec.shortName + ", " : std::string(6, ' ');
+    text += spec.name;
+    if (spec.valueName) text = text + " " + spec.valueName;
+    return text;
+  };
+  for (const OptionSpec& spec : kOptions) width = std::max(width, left(spec).size());
+  std::string lines;
+  for (const OptionSpec& spec : kOptions) {
+    const std::string head = left(spec);
+    lines += head + std::string(width - head.size() + 2, ' ') + spec.help + "\n";
+  }
+  return lines;
+}

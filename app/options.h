@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The container H.264 recordings are written to; MJPEG stays AVI.
+enum class OutputFormat : std::uint8_t { Flv, Mp4 };
+
+// What the options ask of a run.
+struct Options {
+  OutputFormat format = OutputFormat::Flv;
+  bool timestamps = false;
+};
+
+// What a command line asks for.
+struct ParsedCommandLine {
+  enum class Action : std::uint8_t { Run, Help, Version, Refuse };
+  Action action = Action::Run;
+  Options options;
+  // Run: the directory argument's bytes, not yet checked; none when the
+  // command line names no directory.
+  std::optional<std::string> directory;
+  // Refuse: the one line for standard error, "avdconv: ...\n", with what the
+  // user typed quoted as names are.
+  std::string refusal;
+};
+
+// Reads the arguments as platform::argumentsAsUtf8 gives them, program name
+// first. Options come before the directory, GNU style ("--format mp4" or
+// "--format=mp4"; "--" ends them); the first argument that is not an option
+// is the directory and the rest are ignored. Options are read left to
+// right: the first help or version request, or the first fault, decides.
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// The option list of the help text: one line per option.
+std::string optionHelpLines();
