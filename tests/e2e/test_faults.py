@@ -40,7 +40,9 @@ class NoArchiveIsLostTest(unittest.TestCase):
         work = tempfile.mkdtemp(prefix="avdconv-ref-")
         try:
             write_tree(work, cls.tree)
+            started = time.monotonic()
             status, _, _ = avdtool.run([avdtool.tool_path(work)])
+            cls.run_seconds = time.monotonic() - started
             assert status == 0
             cls.converted = snapshot(work)
         finally:
@@ -110,15 +112,21 @@ class NoArchiveIsLostTest(unittest.TestCase):
     @unittest.skipIf(avdtool.WINDOWS, "signals are a POSIX matter")
     def test_killed_at_random_moments(self):
         rng = random.Random(20261208)
+        landed = left_work = 0
         for trial in range(8):
             with self.subTest(trial=trial):
                 self.fresh_tree()
                 process = subprocess.Popen([avdtool.EXE, self.dir], stdout=subprocess.DEVNULL)
-                time.sleep(rng.uniform(0.0, 0.15))
+                # Within the time a whole run takes, so that the kills land.
+                time.sleep(rng.uniform(0.0, 0.8) * self.run_seconds)
                 process.send_signal(signal.SIGKILL)
-                process.wait()
-                self.check_invariant(snapshot(self.dir))
+                landed += process.wait() == -signal.SIGKILL
+                after = snapshot(self.dir)
+                left_work += any(name in after for name in self.tree if name != "b/foreign.avd")
+                self.check_invariant(after)
                 self.rerun_converts_the_rest()
+        self.assertGreaterEqual(landed, 6, "the runs ended before they were killed")
+        self.assertGreater(left_work, 0, "no kill left work for the rerun")
 
     @unittest.skipIf(avdtool.WINDOWS, "file size limits are a POSIX matter")
     def test_disk_that_fills_up(self):

@@ -28,10 +28,19 @@ TEST(TaskTest, ContextStartsAsDoneWithNoDispatcher) {
   EXPECT_EQ(Ostra::TaskContext::Settled, 3);
 }
 
-TEST(TaskTest, DestroyingAnIdleTaskSucceeds) {
+TEST(TaskTest, ATaskTheDispatcherLetGoOfIsIdleUnlinkedAndMayBeDestroyed) {
+  Ostra::TaskDispatcher d;
   auto* t = new Noop;
-  delete t;
-  SUCCEED();
+  d.post(t);
+  EXPECT_EQ(t->state, Ostra::Task::Ready);
+  int released = 0;
+  d.releasePending([&](Ostra::Task* task) {
+    EXPECT_EQ(task->state, Ostra::Task::Idle);
+    EXPECT_FALSE(task->is_linked());
+    ++released;
+    delete task;  // aborts unless idle
+  });
+  EXPECT_EQ(released, 1);
 }
 
 TEST(TaskDeathTest, DestroyingATaskTheDispatcherHoldsAborts) {

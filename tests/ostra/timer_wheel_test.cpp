@@ -115,10 +115,10 @@ void checkBoundaries(Ostra::Tick start) {
 }
 
 TEST(TimerWheelTest, LevelBoundariesAt256And8192TicksAhead) {
-  checkBoundaries(0);
-  checkBoundaries(1000);
-  checkBoundaries(8191);
-  checkBoundaries(8192 * 3 + 17);
+  ASSERT_NO_FATAL_FAILURE(checkBoundaries(0));
+  ASSERT_NO_FATAL_FAILURE(checkBoundaries(1000));
+  ASSERT_NO_FATAL_FAILURE(checkBoundaries(8191));
+  ASSERT_NO_FATAL_FAILURE(checkBoundaries(8192 * 3 + 17));
 }
 
 TEST(TimerWheelTest, TaskDueBeforeNowGoesStraightToExpired) {
