@@ -75,16 +75,17 @@ def flv_tags(data):
         pos = end
 
 
-def encode_h264_tags(frames, size, fps, profile, filters=""):
-    """Encodes a test pattern with libx264 into FLV tags; returns sps, pps, frame tags.
-    `filters` are applied to the pattern first (noise makes large frames)."""
+def encode_h264_tags(frames, size, fps, profile, filters="", bframes=0):
+    """Encodes a test pattern with libx264 into FLV tags; returns sps, pps, frame tags
+    in decode order. `filters` are applied to the pattern first (noise makes large
+    frames); with `bframes` the tags carry composition times."""
     work = tempfile.mkdtemp(prefix="avdfixture-")
     try:
         out = os.path.join(work, "v.flv")
         source = f"testsrc=size={size}:rate={fps}" + ("," + filters if filters else "")
         ffmpeg("-f", "lavfi", "-i", source, "-frames:v", str(frames),
                "-pix_fmt", "yuv420p", "-c:v", "libx264", "-profile:v", profile, "-g", str(fps),
-               "-bf", "0", "-f", "flv", out)
+               "-bf", str(bframes), "-f", "flv", out)
         data = read_bytes(out)
     finally:
         shutil.rmtree(work)
@@ -105,22 +106,31 @@ def encode_h264_tags(frames, size, fps, profile, filters=""):
     return sps, pps, tags
 
 
-def mjpeg_archive(frames=10, size="320x240", fps=25, jpegs=None):
+def capture_time(micros, start=START_SECONDS):
+    """(seconds, microseconds) of a frame `micros` after `start` (seconds since 1970)."""
+    return start + micros // 1_000_000, micros % 1_000_000
+
+
+def mjpeg_archive(frames=10, size="320x240", fps=25, jpegs=None, times=None, start=START_SECONDS):
+    """`times`: each frame's capture time in microseconds after `start`."""
     width, height = (int(v) for v in size.split("x"))
     jpegs = jpegs or encode_jpegs(frames, size, fps)
     out = mjpeg_header(fps, width, height)
     for i, jpeg in enumerate(jpegs):
-        out += record(1, jpeg, *frame_time(i, fps))
+        out += record(1, jpeg, *capture_time(times[i] if times else i * 1_000_000 // fps, start))
     return out
 
 
-def h264_archive(frames=10, size="320x240", fps=25, profile="baseline"):
-    sps, pps, tags = encode_h264_tags(frames, size, fps, profile)
+def h264_archive(frames=10, size="320x240", fps=25, profile="baseline", bframes=0, times=None,
+                 start=START_SECONDS, filters=""):
+    """Records in decode order, captured at the tags' decode times unless `times`
+    gives each one in microseconds after `start` (seconds since 1970)."""
+    sps, pps, tags = encode_h264_tags(frames, size, fps, profile, filters, bframes)
     out = h264_header(sps, pps)
-    for stamp, tag in tags:
+    for i, (stamp, tag) in enumerate(tags):
         # The recorder's own clock: the tag's timestamp field is rewritten anyway.
-        seconds = START_SECONDS + stamp // 1000
-        out += record(2 if tag[11] >> 4 == 1 else 1, tag, seconds, (stamp % 1000) * 1000)
+        micros = times[i] if times else stamp * 1000
+        out += record(2 if tag[11] >> 4 == 1 else 1, tag, *capture_time(micros, start))
     return out
 
 
