@@ -12,8 +12,8 @@
 // The timeline: a sample's time is its capture time less the first sample's,
 // in microseconds. Capture clocks get set, stepped by time sync and jump, so a
 // capture time that does not move forward, or moves forward by more than
-// kMaxStepMicros, is not trusted: that sample follows the one before it after
-// that one's own duration (kDefaultDurationMicros for the second sample), and
+// kMaxStepMicros, is not trusted: that sample follows the one before it by
+// the step taken last (kDefaultDurationMicros for the second sample), and
 // later samples keep their capture spacing from there. Every sample is kept
 // and every duration is positive. The last sample lasts as long as the one
 // before it.
