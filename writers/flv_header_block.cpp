@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "writers/h264/avc_config.h"
 #include "xtd/byte_order.h"
 
 namespace {
@@ -109,16 +110,7 @@ bool FlvHeaderBlock::appendAvcSequenceHeader(std::uint32_t spsSize, const char* 
   putByte(buffer_, 0x17);  // key frame, AVC
   putByte(buffer_, 0);     // sequence header
   putBE24(buffer_, 0);    // composition time
-  putByte(buffer_, 1);     // configuration version
-  // Profile, compatibility and level follow the SPS's NAL header byte.
-  for (std::uint32_t i = 1; i <= 3; ++i) putByte(buffer_, i < spsSize ? static_cast<std::uint8_t>(sps[i]) : 0);
-  putByte(buffer_, 0xFF);  // 4-byte NAL lengths
-  putByte(buffer_, 0xE1);  // one SPS
-  putBE16(buffer_, spsSize);
-  if (spsSize != 0) buffer_.append(xtd::strview(sps, spsSize));
-  putByte(buffer_, 1);  // one PPS
-  putBE16(buffer_, ppsSize);
-  if (ppsSize != 0) buffer_.append(xtd::strview(pps, ppsSize));
+  appendAvcDecoderConfiguration(buffer_, xtd::strview(sps, spsSize), xtd::strview(pps, ppsSize));
   endTag(sizePosition);
   return true;
 }

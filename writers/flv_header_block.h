@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "writers/h264/avc_config.h"
 #include "xtd/dstring.h"
 #include "xtd/strview.h"
 
@@ -15,7 +16,7 @@ class FlvHeaderBlock {
   // The file header and the first previous-tag-size.
   static constexpr std::uint32_t kFileHeaderSize = 13;
   // The parameter-set length fields are 16 bits wide.
-  static constexpr std::uint32_t kMaxParameterSetSize = 0xFFFF;
+  static constexpr std::uint32_t kMaxParameterSetSize = kMaxAvcParameterSetSize;
 
   FlvHeaderBlock();
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -136,6 +137,21 @@ TEST(SpsParserTest, CodedPictureSizeWrapsHostileValues) {
   EXPECT_EQ(heightOf(sps), 32);  // field pairs: 2 * 16 * (2^27 + 1) rows
   sps.pic_width_in_mbs_minus1 = -1;
   EXPECT_EQ(widthOf(sps), 0);
+}
+
+TEST(SpsParserTest, DisplayPictureSizeIsTheEncodedSize) {
+  // libx264 clips (make_samples.py) at the sizes they were encoded at.
+  auto parsed = [](const auto& unit) { H264ParseContext ctx; parseUnit(ctx, unit); return ctx.seqParameterSet(); };
+  SeqParameterSet hostile = parsed(kCrop200Sps);
+  hostile.frame_crop_right_offset = 104;  // cropping that would leave no picture is ignored
+  const std::pair<SeqParameterSet, std::pair<int, int>> cases[] = {
+      {parsed(kBase320Sps), {320, 240}}, {parsed(kHigh1080Sps), {1920, 1080}}, {parsed(kHigh444Sps), {1920, 1080}},
+      {parsed(kInterlacedSps), {640, 360}}, {parsed(kCrop200Sps), {200, 120}}, {hostile, {208, 128}}};
+  for (const auto& [sps, size] : cases) {
+    std::int32_t width = 0, height = 0;
+    displayPictureSize(sps, width, height);
+    EXPECT_EQ(std::make_pair(width, height), size);
+  }
 }
 
 TEST(SpsParserTest, High444SpsFromLibx264ReadsTheFieldsAfterTheChromaFormat) {
