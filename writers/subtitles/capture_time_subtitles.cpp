@@ -18,10 +18,14 @@ platform::LocalTime utcAt(std::int64_t seconds) {
   const sys_days day = floor<days>(moment);
   const year_month_day date{day};
   const hh_mm_ss clock{moment - day};
-  return platform::LocalTime{static_cast<int>(date.year()),         static_cast<int>(unsigned{date.month()}),
-                             static_cast<int>(unsigned{date.day()}), static_cast<int>(clock.hours().count()),
-                             static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()),
-                             0};
+  platform::LocalTime utc;
+  utc.year = static_cast<int>(date.year());
+  utc.month = static_cast<int>(unsigned{date.month()});
+  utc.day = static_cast<int>(unsigned{date.day()});
+  utc.hour = static_cast<int>(clock.hours().count());
+  utc.minute = static_cast<int>(clock.minutes().count());
+  utc.second = static_cast<int>(clock.seconds().count());
+  return utc;
 }
 
 // A time on the output's timeline as HH:MM:SS,mmm; hours simply grow past
