@@ -49,7 +49,6 @@ int report(RunReport& report, bool directoryKnown, ArchiveList* rest, Conversion
 }  // namespace
 
 int appMain(xtd::wstrview path, const Options& options) {
-  (void)options;
   Ostra::TaskDispatcher dispatcher;
   RunReport runReport;
   Finisher finisher([&runReport](xtd::wstrview archive, const ConversionOutcome& outcome) {
@@ -72,7 +71,7 @@ int appMain(xtd::wstrview path, const Options& options) {
   }
 
   const std::string printable = printableName(locator.path().view());
-  writeBanner(xtd::strview(printable.data(), static_cast<std::uint32_t>(printable.size())));
+  writeBanner(xtd::strview(printable.data(), static_cast<std::uint32_t>(printable.size())), options.format);
 
   const auto total = static_cast<std::uint32_t>(archives.count());
   progress().restart(total);
@@ -80,6 +79,7 @@ int appMain(xtd::wstrview path, const Options& options) {
   run.archives = &archives;
   run.report = &runReport;
   run.finisher = &finisher;
+  run.options = options;
   if (total > 0) {
     // Tasks for the workers, not for the archives: each takes the next
     // archive off the list when it comes to it.

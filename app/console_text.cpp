@@ -11,14 +11,18 @@ void put(const char (&text)[N]) {
 
 }  // namespace
 
-void writeBanner(xtd::strview printablePath) {
+void writeBanner(xtd::strview printablePath, OutputFormat format) {
   put("\n##################################################\n");
   put("  Vantrel Archiv File Converter 1.1\n");
   put("  Path: ");
   platform::writeStdout(printablePath.data, printablePath.length);
   put("\n");
   // The thread count shown is fixed text, not read from the runtime.
-  put("  Threads: 4 FileType: \"FLV\" for H264 and \"AVI\" for MJPEG\n");
+  if (format == OutputFormat::Mp4) {
+    put("  Threads: 4 FileType: \"MP4\" for H264 and \"AVI\" for MJPEG\n");
+  } else {
+    put("  Threads: 4 FileType: \"FLV\" for H264 and \"AVI\" for MJPEG\n");
+  }
   put("##################################################\n\n");
 }
 

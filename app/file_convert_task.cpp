@@ -12,6 +12,7 @@
 #include "ostra/task_dispatcher.h"
 #include "platform/interrupts.h"
 #include "writers/create_writer.h"
+#include "writers/subtitle_writer.h"
 #include "commit/output_path.h"
 #include "writers/stream_header.h"
 
@@ -37,7 +38,7 @@ ConversionOutcome cannotOpen() {
 }
 
 bool outputExists(xtd::wstrview archive) {
-  for (const char16_t* extension : {u"flv", u"avi"}) {
+  for (const char16_t* extension : {u"flv", u"avi", u"mp4"}) {
     xtd::dwstring output = outputPathFor(archive, xtd::wstrview(extension, 3));
     platform::FileStatus status;
     if (platform::files().pathStatus(output.c_str(), status) && status.kind == platform::FileKind::Regular) return true;
@@ -139,13 +140,22 @@ ConversionOutcome noWriter(xtd::wstrview path, AvdReader& reader, const AvdRecor
   return ConversionOutcome::because(Reason::HeaderRefused);
 }
 
-ConversionOutcome writerRefused(const WriterIf& writer) {
+// Why a writer of an output refused.
+template <class Writer>
+ConversionOutcome writerRefused(const Writer& writer) {
   const WriteFailure& f = writer.failure();
   switch (f.kind) {
     case WriteFailure::Kind::Header:
       return ConversionOutcome::because(Reason::HeaderRefused);
     case WriteFailure::Kind::Limit:
       return ConversionOutcome::because(Reason::OutputTooLarge);
+    case WriteFailure::Kind::Unsupported: {
+      ConversionOutcome o = ConversionOutcome::because(Reason::UnsupportedFrame);
+      o.extension = writer.outputExtension();
+      return o;
+    }
+    case WriteFailure::Kind::Changed:
+      return ConversionOutcome::because(Reason::ChangedWhileRead);
     default: {
       ConversionOutcome o = ConversionOutcome::because(Reason::OutputFailed, f.error);
       o.subject = f.subject == WriteFailure::Subject::Output ? ConversionOutcome::Subject::Output
@@ -156,44 +166,32 @@ ConversionOutcome writerRefused(const WriterIf& writer) {
   }
 }
 
-// The conversion up to a complete output, which goes to the finisher; an
-// outcome only when the conversion ended before that.
-std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
-                                        const Leftovers* leftovers) {
-  // Asked to stop: no conversion begins.
-  if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::NotStarted);
-  if (std::optional<ConversionOutcome> refused = claim(path, reader)) return refused;
-  // Only while the archive is held, and only those nobody has touched for
-  // a while: a run through another view of the directory may hold it too.
-  if (leftovers) removeLeftovers(path, *leftovers);
+// A second pass over the frames stops after this many; the first, nowhere.
+constexpr std::uint64_t kAllFrames = ~std::uint64_t{0};
 
-  xtd::strview header;
-  const AvdRecordHeader* first = reader.readRecord(header);
-  std::unique_ptr<WriterIf> writer(first && first->type == AvdRecordHeader::kStreamHeader ? createWriter(path, &header)
-                                                                                          : nullptr);
-  if (!writer) return noWriter(path, reader, first, header);
-  if (!writer->open(&header)) return writerRefused(*writer);
+// How the frames ended: what a complete output carries to the commit, or,
+// when `complete` is false, why there is none.
+struct FramesEnd {
+  ConversionOutcome outcome;
+  bool complete = true;
+};
 
-  xtd::strview frame;
-  std::uint32_t ticks = 0;
-  for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
-    // A conversion in progress is abandoned: the writer removes its file.
-    if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
-    if (!writer->writeFrame(&frame, &ticks, kind)) return writerRefused(*writer);
-  }
+FramesEnd failed(ConversionOutcome o) { return FramesEnd{o, false}; }
 
-  // A stop inside the file ends the frames; it ends the archive only when
-  // nothing but padding lies behind it.
+// After the last frame: a stop inside the file ends the archive only when
+// nothing but padding lies behind it, and every byte of the file as it
+// stands now must have been examined.
+FramesEnd endOfFrames(xtd::wstrview path, AvdReader& reader) {
   ConversionOutcome outcome = ConversionOutcome::because(Reason::Converted);
   const std::uint64_t stopOffset = reader.endOffset();
   switch (reader.end()) {
     case AvdReader::End::ReadFailed:
-      return readError(path, reader);
+      return failed(readError(path, reader));
     case AvdReader::End::InvalidType:
     case AvdReader::End::StreamHeader: {
       const AvdReader::End at = reader.end();
       const AvdReader::Tail tail = reader.scanTail();
-      if (tail == AvdReader::Tail::ReadFailed) return readError(path, reader);
+      if (tail == AvdReader::Tail::ReadFailed) return failed(readError(path, reader));
       if (tail == AvdReader::Tail::Data) {
         outcome.reason = Reason::StoppedEarly;
         outcome.stop = at == AvdReader::End::InvalidType ? ConversionOutcome::Stop::DamagedRecord
@@ -209,21 +207,113 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
     case AvdReader::Extent::Whole:
       break;
     case AvdReader::Extent::Unknown:
-      return readError(path, reader, stopOffset);
+      return failed(readError(path, reader, stopOffset));
     // A file that grew is still being recorded; one that shrank was
     // meddled with, and what was read of it may not be what it held.
     case AvdReader::Extent::Grew:
       if (outcome.reason == Reason::Converted) outcome.reason = Reason::BeingWritten;
       break;
     case AvdReader::Extent::Shrank:
-      return ConversionOutcome::because(Reason::ChangedWhileRead);
+      return failed(ConversionOutcome::because(Reason::ChangedWhileRead));
   }
   outcome.size = reader.sizeAtEnd();
+  return FramesEnd{outcome, true};
+}
 
-  if (!writer->complete(&reader.statusAtEnd())) return writerRefused(*writer);
-  outcome.extension = writer->outputExtension();
+// The outputs of one conversion: the writer's, and the capture times beside
+// it when asked for.
+struct Outputs {
+  std::unique_ptr<WriterIf> writer;
+  std::unique_ptr<SubtitleWriter> subtitles;
+};
+
+// Feeds the writer the frames from the reader's position, at most `limit`
+// of them; an outcome when the conversion ends there.
+std::optional<ConversionOutcome> writeFrames(xtd::wstrview path, AvdReader& reader, Outputs& out,
+                                             std::uint64_t limit) {
+  xtd::strview frame;
+  std::uint32_t ticks = 0;
+  std::uint64_t written = 0;
+  for (; written < limit; ++written) {
+    const int kind = reader.nextFrame(frame, &ticks);
+    if (kind == -1) break;
+    // A conversion in progress is abandoned: the writer removes its file.
+    if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
+    if (!out.writer->writeFrame(&frame, &ticks, kind)) return writerRefused(*out.writer);
+    if (out.subtitles && !out.subtitles->addFrame(out.writer->frameTime(), reader.record().seconds, reader.record().microseconds)) {
+      return writerRefused(*out.subtitles);
+    }
+  }
+  // A second pass must meet every frame the first one indexed.
+  if (limit != kAllFrames && written != limit) {
+    if (reader.end() == AvdReader::End::ReadFailed) return readError(path, reader);
+    return ConversionOutcome::because(Reason::ChangedWhileRead);
+  }
+  return std::nullopt;
+}
+
+// A writer that indexes first gets every frame twice: its output's index
+// comes before the frames (an MP4's moov before its mdat).
+std::optional<ConversionOutcome> indexFrames(AvdReader& reader, WriterIf& writer, std::uint64_t& frames) {
+  xtd::strview frame;
+  std::uint32_t ticks = 0;
+  // The second pass finds the pages in the cache.
+  reader.keepCached(true);
+  for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1; ++frames) {
+    if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
+    if (!writer.indexFrame(&frame, reader.record().seconds, reader.record().microseconds, kind)) {
+      return writerRefused(writer);
+    }
+  }
+  return std::nullopt;
+}
+
+// The conversion up to complete outputs, which go to the finisher; an
+// outcome only when the conversion ended before that.
+std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
+                                        const Leftovers* leftovers, const Options& options) {
+  // Asked to stop: no conversion begins.
+  if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::NotStarted);
+  if (std::optional<ConversionOutcome> refused = claim(path, reader)) return refused;
+  // Only while the archive is held, and only those nobody has touched for
+  // a while: a run through another view of the directory may hold it too.
+  if (leftovers) removeLeftovers(path, *leftovers);
+
+  xtd::strview header;
+  const AvdRecordHeader* first = reader.readRecord(header);
+  Outputs out;
+  if (first && first->type == AvdRecordHeader::kStreamHeader) out.writer.reset(createWriter(path, &header, options.format));
+  if (!out.writer) return noWriter(path, reader, first, header);
+  if (!out.writer->open(&header)) return writerRefused(*out.writer);
+  if (options.timestamps) {
+    out.subtitles = std::make_unique<SubtitleWriter>(path);
+    if (!out.subtitles->open()) return writerRefused(*out.subtitles);
+  }
+
+  const std::uint64_t firstFrame = reader.nextOffset();
+  std::uint64_t indexed = kAllFrames;
+  if (out.writer->wantsIndex()) {
+    indexed = 0;
+    if (std::optional<ConversionOutcome> stopped = indexFrames(reader, *out.writer, indexed)) return stopped;
+  } else if (std::optional<ConversionOutcome> stopped = writeFrames(path, reader, out, kAllFrames)) {
+    return stopped;
+  }
+  const FramesEnd end = endOfFrames(path, reader);
+  if (!end.complete) return end.outcome;
+  if (indexed != kAllFrames) {
+    reader.rewind(firstFrame);
+    if (std::optional<ConversionOutcome> stopped = writeFrames(path, reader, out, indexed)) return stopped;
+  }
+
+  ConversionOutcome outcome = end.outcome;
+  if (!out.writer->complete(&reader.statusAtEnd())) return writerRefused(*out.writer);
+  if (out.subtitles && !out.subtitles->complete(out.writer->endTime(), &reader.statusAtEnd())) {
+    return writerRefused(*out.subtitles);
+  }
+  outcome.extension = out.writer->outputExtension();
   std::vector<std::unique_ptr<StagedFile>> outputs;
-  outputs.push_back(writer->takeOutput());
+  outputs.push_back(out.writer->takeOutput());
+  if (out.subtitles) outputs.push_back(out.subtitles->takeOutput());
   finisher.take(CompletedConversion(reader.holdArchive(), std::move(outputs), outcome));
   return std::nullopt;
 }
@@ -241,10 +331,10 @@ class CommitAtOnce final : public CompletionSink {
 }  // namespace
 
 std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
-                                                const Leftovers* leftovers) {
+                                                const Leftovers* leftovers, const Options& options) {
   std::optional<ConversionOutcome> outcome;
   try {
-    outcome = convert(path, reader, finisher, leftovers);
+    outcome = convert(path, reader, finisher, leftovers, options);
   } catch (...) {
     // Out of memory (nothing else is thrown here): this archive stays, the
     // others go on.
@@ -254,16 +344,16 @@ std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& r
   return outcome;
 }
 
-ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader) {
+ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader, const Options& options) {
   CommitAtOnce sink;
-  if (std::optional<ConversionOutcome> ended = convertArchive(path, reader, sink)) return *ended;
+  if (std::optional<ConversionOutcome> ended = convertArchive(path, reader, sink, nullptr, options)) return *ended;
   return sink.outcome;
 }
 
-ConversionOutcome convertArchive(xtd::wstrview path) {
+ConversionOutcome convertArchive(xtd::wstrview path, const Options& options) {
   try {
     AvdReader reader;
-    return convertArchive(path, reader);
+    return convertArchive(path, reader, options);
   } catch (...) {
     return ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
   }
@@ -292,7 +382,7 @@ void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick now) {
   std::optional<ConversionOutcome> outcome;
   try {
     AvdReader reader;
-    outcome = convertArchive(current_.path.view(), reader, *run_.finisher, current_.leftovers.get());
+    outcome = convertArchive(current_.path.view(), reader, *run_.finisher, current_.leftovers.get(), run_.options);
   } catch (...) {
     outcome = ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
   }

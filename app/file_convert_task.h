@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/archive_list.h"
+#include "app/options.h"
 #include "commit/conversion_outcome.h"
 #include "commit/leftovers.h"
 #include "ostra/task.h"
@@ -20,6 +21,7 @@ struct ConversionRun {
   ArchiveList* archives = nullptr;
   RunReport* report = nullptr;
   Finisher* finisher = nullptr;
+  Options options;
   std::atomic<int> tasks{0};
 };
 
@@ -53,15 +55,15 @@ class FileConvertTask : public Ostra::Task {
 // The whole conversion of the archive at `path`, its output committed at
 // once, without the bookkeeping of the run. Nothing escapes it as an
 // exception.
-ConversionOutcome convertArchive(xtd::wstrview path);
+ConversionOutcome convertArchive(xtd::wstrview path, const Options& options = Options());
 // The same with a reader of the caller's (a fuzzer reads in small refills).
-ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader);
+ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader, const Options& options = Options());
 // The conversion with a finisher that commits complete outputs in batches
 // and records their outcomes: an outcome here only when the conversion
 // ended before its output was complete.
 // `leftovers`: the temporary files the scan found beside the archive.
 std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
-                                                const Leftovers* leftovers = nullptr);
+                                                const Leftovers* leftovers = nullptr, const Options& options = Options());
 
 // Whether the archive at `archive` is gone and an output of its name is in
 // place: another run has converted it.

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-// The container H.264 recordings are written to; MJPEG stays AVI.
-enum class OutputFormat : std::uint8_t { Flv, Mp4 };
+#include "writers/create_writer.h"
 
 // What the options ask of a run.
 struct Options {

@@ -64,6 +64,9 @@ std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
       return "unknown codec " + std::to_string(o.number);
     case Reason::HeaderRefused:
       return "stream header cannot be converted";
+    case Reason::UnsupportedFrame:
+      return "a frame is no H.264 picture that a ." + printableName(xtd::wstrview(o.extension, 3)) +
+             " file can hold; without --format it converts";
     case Reason::StoppedEarly:
       return "stopped at byte " + std::to_string(o.offset) + " of " + std::to_string(o.size) +
              (o.stop == ConversionOutcome::Stop::StreamHeader ? " (second stream header)" : " (damaged record)") +

@@ -83,7 +83,7 @@ bool AvdReader::refill(std::uint32_t n) {
   if (!fs.seek(file_.get(), start)) return false;
   filePos_ = start;
   // What lies before the unread tail is never read again.
-  if (start > released_) {
+  if (start > released_ && !keepCached_) {
     fs.adviseDone(file_.get(), released_, start - released_);
     released_ = start;
   }
@@ -208,6 +208,15 @@ ArchiveHold AvdReader::holdArchive() {
   return hold;
 }
 
+void AvdReader::rewind(std::uint64_t offset) {
+  buffer_.clear();
+  cursor_ = nullptr;
+  remaining_ = 0;
+  filePos_ = offset;
+  eof_ = false;
+  end_ = End::None;
+}
+
 void AvdReader::closeArchive() {
   file_.close();
   held_.reset();
@@ -217,4 +226,5 @@ void AvdReader::closeArchive() {
   filePos_ = 0;
   released_ = 0;
   eof_ = false;
+  keepCached_ = false;
 }

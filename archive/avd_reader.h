@@ -68,6 +68,17 @@ class AvdReader {
   // ticks, or -1 when the frames have ended.
   int nextFrame(xtd::strview& out, std::uint32_t* ticks);
 
+  // The header of the record read last (a frame's capture time).
+  const AvdRecordHeader& record() const { return header_; }
+  // The offset of the next record.
+  std::uint64_t nextOffset() const { return position(); }
+  // Goes back to the record at `offset` (one handed out before) to read the
+  // records from there again, as they are in the file now. While
+  // `keepCached`, pages read are not given back to the system: a second
+  // pass over them follows.
+  void rewind(std::uint64_t offset);
+  void keepCached(bool keep) { keepCached_ = keep; }
+
   End end() const { return end_; }
   // Where the records ended: the offset of the record that ended them, or
   // of the read that failed.
@@ -126,6 +137,7 @@ class AvdReader {
   // When the file was opened, counted across the process's readers.
   std::uint64_t openOrder_ = 0;
   bool eof_ = false;
+  bool keepCached_ = false;
   AvdRecordHeader header_;
 
   End end_ = End::None;

@@ -15,6 +15,7 @@ struct ConversionOutcome {
     NoStreamHeader,
     UnknownCodec,    // `number`: the codec
     HeaderRefused,   // a stream header that does not hold what its codec needs
+    UnsupportedFrame,  // a frame the chosen output format cannot hold (`extension`)
     StoppedEarly,    // output written; `offset` of `size`, `stop` says at what
     // Left alone, for now or for good; nothing failed.
     InUse,            // another run holds it

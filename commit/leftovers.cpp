@@ -9,7 +9,7 @@
 
 void removeLeftovers(xtd::wstrview archive, const Leftovers& leftovers) {
   platform::FileApi& fs = platform::files();
-  for (const char16_t* extension : {u"flv", u"avi"}) {
+  for (const char16_t* extension : kOutputExtensions) {
     const xtd::dwstring output = outputPathFor(archive, xtd::wstrview(extension, 3));
     for (const xtd::dwstring& leftover : leftovers) {
       if (!isTemporaryOf(leftover.view(), output.view())) continue;

@@ -9,9 +9,10 @@
 #include "xtd/dstring.h"
 
 // Why an output could not be made: the archive's stream header, the output
-// file (with the system's reason), or a limit of the output format.
+// file (with the system's reason), a limit of the output format, a frame
+// the format cannot hold, or an archive that changed between two passes.
 struct WriteFailure {
-  enum class Kind : std::uint8_t { None, Header, Output, Limit };
+  enum class Kind : std::uint8_t { None, Header, Output, Limit, Unsupported, Changed };
   // Which of the output's names the failed call was about.
   enum class Subject : std::uint8_t { Temporary, Output };
 

@@ -11,6 +11,7 @@ bool AVIWriter::open(const xtd::strview* header) {
   StreamHeader h;
   if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kMjpeg) return refuse(WriteFailure::Kind::Header);
   const std::uint32_t fps = h.framesPerSecond == 0 ? 30 : h.framesPerSecond;
+  framesPerSecond_ = fps;
   if (!output_->createStream(AviFile::kStreamBufferSize)) return refuse(WriteFailure::Kind::Output);
   file_ = aviOpenFile(h.width, h.height, fps, output_->stream());
   if (!file_) return refuse(WriteFailure::Kind::Output);
@@ -26,6 +27,7 @@ bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*tic
   if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
   if (!aviFrameFits(file_.get(), frame->length)) return refuse(WriteFailure::Kind::Limit);
   if (!aviWriteFrame(stream_.get(), frame->data, frame->length)) return refuse(WriteFailure::Kind::Output);
+  ++frames_;
   return true;
 }
 

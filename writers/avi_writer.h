@@ -13,6 +13,9 @@ class AVIWriter : public WriterIf {
 
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
+  // Frame i is shown at i / rate.
+  std::int64_t frameTime() const override { return frames_ == 0 ? 0 : timeOf(frames_ - 1); }
+  std::int64_t endTime() const override { return timeOf(frames_); }
   bool complete(const platform::FileStatus* archive) override;
   std::unique_ptr<StagedFile> takeOutput() override;
 
@@ -32,6 +35,12 @@ class AVIWriter : public WriterIf {
   std::unique_ptr<StagedFile> output_;
   std::unique_ptr<AviFile> file_;
   std::unique_ptr<AviStream> stream_;
+  std::int64_t timeOf(std::uint64_t frame) const {
+    return static_cast<std::int64_t>(frame * 1000000 / framesPerSecond_);
+  }
+
   bool completed_ = false;
+  std::uint32_t framesPerSecond_ = 30;
+  std::uint64_t frames_ = 0;
   WriteFailure failure_;
 };

@@ -2,9 +2,10 @@
 
 #include "writers/avi_writer.h"
 #include "writers/flv_writer.h"
+#include "writers/mp4_writer.h"
 #include "writers/stream_header.h"
 
-WriterIf* createWriter(xtd::wstrview path, const xtd::strview* header) {
+WriterIf* createWriter(xtd::wstrview path, const xtd::strview* header, OutputFormat format) {
   if (!header || header->length == 0) return nullptr;
   // A header that does not hold its own codec block gets no writer, so no
   // output is created and the archive stays.
@@ -12,6 +13,7 @@ WriterIf* createWriter(xtd::wstrview path, const xtd::strview* header) {
   if (!parseStreamHeader(*header, h)) return nullptr;
   switch (h.codec) {
     case StreamHeader::kH264:
+      if (format == OutputFormat::Mp4) return new MP4Writer(path);
       return new FLVWriter(path);
     case StreamHeader::kMjpeg:
       return new AVIWriter(path);

@@ -77,7 +77,9 @@ bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks
   const std::uint32_t body = frame->length > kTagBodyOffset ? frame->length - kTagBodyOffset : 0;
   const std::uint64_t size = std::uint64_t{kTagBodyOffset} + body;
   if (pending_ + size > kBufferCapacity && !flush()) return false;
+  previousMs_ = lastMs_;
   lastMs_ = ms;
+  ++frames_;
   if (size > kBufferCapacity) {
     // Too large to stage: straight from the archive's buffer to the file.
     char tag[kTagBodyOffset];
@@ -94,6 +96,12 @@ bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks
   pending_ += size;
   if (pending_ > kFlushThreshold && !flush()) return false;
   return true;
+}
+
+std::int64_t FLVWriter::endTime() const {
+  // A lone frame lasts a frame of 25 per second.
+  const std::int64_t last = frames_ > 1 ? std::int64_t{lastMs_} - previousMs_ : 40;
+  return (std::int64_t{lastMs_} + (last > 0 ? last : 0)) * 1000;
 }
 
 bool FLVWriter::flush() {

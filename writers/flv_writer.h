@@ -28,6 +28,8 @@ class FLVWriter : public WriterIf {
   // Creates the output file once the header has been accepted.
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
+  std::int64_t frameTime() const override { return std::int64_t{lastMs_} * 1000; }
+  std::int64_t endTime() const override;
   bool complete(const platform::FileStatus* archive) override;
   std::unique_ptr<StagedFile> takeOutput() override;
 
@@ -55,6 +57,9 @@ class FLVWriter : public WriterIf {
   bool started_ = false;
   std::uint32_t startTicks_ = 0;
   std::uint32_t lastMs_ = 0;
+  // The timestamp of the frame before the last, for the last one's length.
+  std::uint32_t previousMs_ = 0;
+  std::uint64_t frames_ = 0;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   std::unique_ptr<StagedFile> output_;

@@ -19,9 +19,23 @@ class WriterIf {
 
   // Prepares the output for frames; false leaves the writer refusing them.
   virtual bool open(const xtd::strview* header) = 0;
+  // A writer that needs every frame's size and time before it writes the
+  // first (an MP4's index comes before its frames) is given each frame here
+  // first, with its capture time, in a pass of its own; the same frames then
+  // come again through writeFrame. False refuses the frame.
+  virtual bool wantsIndex() const { return false; }
+  virtual bool indexFrame(const xtd::strview* /*frame*/, std::uint32_t /*seconds*/, std::uint32_t /*microseconds*/,
+                          int /*kind*/) {
+    return true;
+  }
   // Appends one frame (a view valid only during the call). False when it
   // could not be written; the writer is then not finished.
   virtual bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) = 0;
+  // On the output's own timeline, in microseconds: where the frame written
+  // last begins, and where the last frame ends (it lasts as long as the one
+  // before it).
+  virtual std::int64_t frameTime() const = 0;
+  virtual std::int64_t endTime() const = 0;
   // Writes what is still held and completes the output's contents, then
   // seals it with the permission bits, owner and times of `archive` (when
   // given). Everything is handed to the system; the writer gives back its
