@@ -15,6 +15,13 @@ warm. Floor and tool run side by side, alternately, `--repeat` times each,
 every run on a fresh copy of the corpus; medians are printed with the range,
 and ratio = floor time / tool time (1.0: as fast as the floor).
 
+Corpora that hold H.264 archives are converted a second time with
+`--format mp4`, side by side with the FLV runs: ratio = FLV time / MP4 time
+(the MP4 writer reads the frames twice, the second time from the cache).
+The `day` corpus, one recording of 24 hours at 25 fps (2.16 million
+frames), gives the MP4 mode's peak resident memory: its index costs a few
+bytes per frame.
+
 The `million` corpus (a million tiny archives) measures the tool's peak
 resident memory, read from its own /proc/PID/status (VmHWM) while it runs,
 and its time per archive; it has no floor. Building it takes a while: it is
@@ -24,6 +31,7 @@ Payload bytes are not decoded, so their content does not matter for speed.
 Prints figures; never fails on them.
 
     bench/convert_throughput.py build/release/app/avdconv [--scratch DIR] [--repeat 3] [--only NAME[,NAME]] [--scale 1.0]
+        [--formats flv,mp4]
 """
 
 import argparse
@@ -109,6 +117,8 @@ def corpora(scale):
                [(scaled(10_000), "h264", 4096, 1000), (scaled(10_000), "mjpeg", 4096, 1000)], 250),
         Corpus("million", "million: 1,000,000 tiny archives",
                [(scaled(500_000), "h264", 120, 120), (scaled(500_000), "mjpeg", 120, 120)], 2000, floor=False),
+        Corpus("day", "day: 24 hours at 25 fps, 2,160,000 frames",
+               [(1, "h264", scaled(2_160_000) * 40, 40)], 1, floor=False),
     ]
 
 
@@ -149,12 +159,12 @@ def peak_resident_kib(pid):
     return 0
 
 
-def run_tool(avdconv, target, log):
+def run_tool(avdconv, target, log, options=()):
     """Wall time, peak resident memory (KiB), exit status and the last line
     of standard error of one run of the tool."""
     with open(log, "w+b") as err:
         start = time.perf_counter()
-        process = subprocess.Popen([avdconv, target], stdout=subprocess.DEVNULL, stderr=err)
+        process = subprocess.Popen([avdconv, *options, target], stdout=subprocess.DEVNULL, stderr=err)
         peak = 0
         while process.poll() is None:
             peak = max(peak, peak_resident_kib(process.pid))
@@ -199,14 +209,14 @@ class Bench:
         sh("rm", "-r", copy)
         return copied, whole
 
-    def tool(self, pristine):
+    def tool(self, pristine, options=()):
         """(seconds, peak RSS KiB, note) of the tool on a fresh copy."""
         target = self.fresh_copy(pristine, "tool-target")
         self.settle()
         # The converted tree goes with the next copy or the scratch
         # directory, after the figures are out: deleting a million files
         # takes a while.
-        elapsed, peak, status, last = run_tool(self.avdconv, target, os.path.join(self.work, "tool-stderr"))
+        elapsed, peak, status, last = run_tool(self.avdconv, target, os.path.join(self.work, "tool-stderr"), options)
         note = f"exit {status}: {last}" if status != 0 or last else ""
         return elapsed, peak, note
 
@@ -215,33 +225,42 @@ def spread(values, unit="s", digits=2):
     return f"{statistics.median(values):.{digits}f} {unit} [{min(values):.{digits}f} - {max(values):.{digits}f}]"
 
 
-def measure(bench, corpus, pristine, count, size_mib, repeat):
-    copies, floors, tools, peaks, notes = [], [], [], [], set()
+def measure(bench, corpus, pristine, count, size_mib, repeat, formats):
+    copies, floors, notes = [], [], set()
+    tools = {f: [] for f in formats}
+    peaks = {f: [] for f in formats}
     for i in range(repeat):
-        # Alternate which side goes first, so that a drift of the disk
-        # favours neither.
-        sides = ["floor", "tool"] if i % 2 == 0 else ["tool", "floor"]
+        # Alternate the order of the sides, so that a drift of the disk
+        # favours none.
+        sides = (["floor"] if corpus.floor else []) + list(formats)
+        if i % 2:
+            sides.reverse()
         for side in sides:
-            if side == "floor" and corpus.floor:
+            if side == "floor":
                 copied, whole = bench.floor(pristine)
                 copies.append(copied)
                 floors.append(whole)
-            elif side == "tool":
-                elapsed, peak, note = bench.tool(pristine)
-                tools.append(elapsed)
-                peaks.append(peak)
+            else:
+                elapsed, peak, note = bench.tool(pristine, ("--format", side))
+                tools[side].append(elapsed)
+                peaks[side].append(peak)
                 if note:
                     notes.add(note)
 
-    per_archive = [t / count * 1000 for t in tools]
     if corpus.floor:
-        ratios = [f / t for f, t in zip(floors, tools)]
         print(f"  floor  cp -r + sync + rm -r + sync  {spread(floors):28} {size_mib / statistics.median(floors):8.1f} MiB/s")
         print(f"  copy   cp -r + sync                 {spread(copies):28} {size_mib / statistics.median(copies):8.1f} MiB/s")
-    print(f"  tool   avdconv                      {spread(tools):28} {size_mib / statistics.median(tools):8.1f} MiB/s"
-          f"   {spread(per_archive, 'ms/archive', 3)}   peak RSS {max(peaks) / 1024:.1f} MiB")
-    if corpus.floor:
-        print(f"  ratio  floor / tool                 {spread(ratios, '')}")
+    for fmt in formats:
+        per_archive = [t / count * 1000 for t in tools[fmt]]
+        print(f"  {fmt:6} avdconv --format {fmt:12} {spread(tools[fmt]):28} "
+              f"{size_mib / statistics.median(tools[fmt]):8.1f} MiB/s"
+              f"   {spread(per_archive, 'ms/archive', 3)}   peak RSS {max(peaks[fmt]) / 1024:.1f} MiB")
+        if corpus.floor:
+            ratios = [f / t for f, t in zip(floors, tools[fmt])]
+            print(f"  ratio  floor / {fmt:21} {spread(ratios, '')}")
+    if "flv" in formats and "mp4" in formats:
+        ratios = [f / m for f, m in zip(tools["flv"], tools["mp4"])]
+        print(f"  ratio  flv / mp4                    {spread(ratios, '')}")
     for note in sorted(notes):
         print(f"  note   {note}")
     sys.stdout.flush()
@@ -252,7 +271,9 @@ def main():
     parser.add_argument("avdconv")
     parser.add_argument("--scale", type=float, default=1.0, help="multiplies every corpus size")
     parser.add_argument("--repeat", type=int, default=3, help="runs of each side; the median counts")
-    parser.add_argument("--only", help="comma-separated corpus names: large, mixed, small, many, million")
+    parser.add_argument("--only", help="comma-separated corpus names: large, mixed, small, many, million, day")
+    parser.add_argument("--formats", default="flv,mp4",
+                        help="comma-separated: flv, mp4 (H.264 outputs; MJPEG is AVI either way)")
     parser.add_argument("--scratch", default=None, help="where to build the corpora (default: system temp)")
     args = parser.parse_args()
     avdconv = os.path.abspath(args.avdconv)
@@ -279,7 +300,11 @@ def main():
             built = time.perf_counter() - start
             size_mib = tree_bytes(pristine) / MIB
             print(f"{corpus.title}: {count} archives, {size_mib:.1f} MiB, built in {built:.1f} s", flush=True)
-            measure(Bench(avdconv, work, cold), corpus, pristine, count, size_mib, args.repeat)
+            # Only H.264 archives have a format to choose.
+            formats = [f.strip() for f in args.formats.split(",")]
+            if not any(kind == "h264" for _, kind, _, _ in corpus.layout):
+                formats = formats[:1]
+            measure(Bench(avdconv, work, cold), corpus, pristine, count, size_mib, args.repeat, formats)
         finally:
             subprocess.run(["rm", "-rf", work])
 
