@@ -1,6 +1,7 @@
 // Converts one archive made of the fuzzer's bytes, in an in-memory file
 // system, through the same path a conversion task takes: reader, writer
-// selection, either writer. Besides memory errors it checks the promise of
+// selection, every writer (the input's size picks the MP4 format and the
+// capture-time subtitles for some inputs). Besides memory errors it checks the promise of
 // the tool: an archive is deleted only with an output in its place, an
 // archive that stays is unchanged, and no temporary file is left.
 
@@ -21,13 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Small refills put the buffer boundaries inside the fuzzer's few bytes.
   AvdReader reader;
   reader.setChunkForTesting(64 + static_cast<std::uint32_t>(size % 61));
-  convertArchive(xtd::wstrview(archive.data(), static_cast<std::uint32_t>(archive.size())), reader);
+  Options options;
+  options.format = size % 2 ? OutputFormat::Mp4 : OutputFormat::Flv;
+  options.timestamps = size % 3 == 0;
+  convertArchive(xtd::wstrview(archive.data(), static_cast<std::uint32_t>(archive.size())), reader, options);
   platform::setFilesForTesting(nullptr);
 
   if (disk.openHandles() != 0) std::abort();
   if (disk.exists(archive)) {
     if (disk.contents(archive) != input) std::abort();
-  } else if (disk.contents(u"/in/cam.avi").empty() && disk.contents(u"/in/cam.flv").empty()) {
+  } else if (disk.contents(u"/in/cam.avi").empty() && disk.contents(u"/in/cam.flv").empty() &&
+             disk.contents(u"/in/cam.mp4").empty()) {
     std::abort();
   }
   // A conversion that ended, however, leaves no temporary file.

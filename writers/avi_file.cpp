@@ -60,13 +60,9 @@ void serialiseMainHeader(const AviMainHeader& m, unsigned char* out) {
   for (int i = 0; i < 14; ++i) xtd::store_le32(out + 4 * i, fields[i]);
 }
 
-bool write32At(platform::FileApi& fs, platform::Stream* s, std::uint64_t offset, std::uint32_t value) {
-  unsigned char b[4];
-  xtd::store_le32(b, value);
-  return fs.streamSeek(s, offset) && fs.streamWrite(s, b, 4) == 4;
-}
-
-// Writes everything the close adds to the file, in file order.
+// Writes everything completion adds to the file: the index after the last
+// chunk, where the stream stands, then the header again with its sizes and
+// main header filled in, in one piece.
 bool patchAndIndex(AviFile* file) {
   platform::FileApi& fs = platform::files();
   platform::Stream* s = file->stream;
@@ -74,38 +70,15 @@ bool patchAndIndex(AviFile* file) {
   main.flags |= AviFile::kFlagHasIndex;
   const std::uint32_t frames = main.totalFrames;
   const std::uint64_t moviEnd = file->runningLength;
+  if (file->chunkSizes.size() != frames) return false;
 
-  if (!write32At(fs, s, 4, static_cast<std::uint32_t>(moviEnd + 16ull * frames))) return false;
-  if (!write32At(fs, s, file->moviListOffset + 4, static_cast<std::uint32_t>(moviEnd - file->moviListOffset - 8)))
-    return false;
-  unsigned char mainBytes[AviFile::kMainHeaderSize];
-  serialiseMainHeader(main, mainBytes);
-  if (!fs.streamSeek(s, file->mainHeaderOffset + 8) || fs.streamWrite(s, mainBytes, sizeof mainBytes) != sizeof mainBytes)
-    return false;
-
-  // The sizes are read back from the chunk headers; none may lead past the
-  // data the writer put there.
-  std::vector<std::uint32_t> sizes;
-  sizes.reserve(frames);
-  std::uint64_t chunkOffset = AviFile::kHeaderSize;
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    unsigned char b[4];
-    if (!fs.streamSeek(s, chunkOffset + 4) || fs.streamRead(s, b, 4) != 4) return false;
-    const std::uint32_t size = xtd::load_le32(b);
-    sizes.push_back(size);
-    chunkOffset += std::uint64_t{size} + 8;
-    if (chunkOffset > moviEnd) return false;
-  }
-  if (chunkOffset != moviEnd) return false;
-
-  if (!fs.streamSeek(s, moviEnd)) return false;
   unsigned char entry[16];
   putTag(entry, "idx1");
   xtd::store_le32(entry + 4, 16 * frames);
   if (fs.streamWrite(s, entry, 8) != 8) return false;
   file->runningLength += 8;
   std::uint32_t offset = AviFile::kHeaderSize;
-  for (std::uint32_t size : sizes) {
+  for (std::uint32_t size : file->chunkSizes) {
     std::memcpy(entry, file->indexChunkId, 4);
     xtd::store_le32(entry + 4, 0);
     xtd::store_le32(entry + 8, offset);
@@ -114,7 +87,12 @@ bool patchAndIndex(AviFile* file) {
     offset += size + 8;
     file->runningLength += 16;
   }
-  return true;
+
+  unsigned char* h = file->header;
+  xtd::store_le32(h + 4, static_cast<std::uint32_t>(moviEnd + 16ull * frames));
+  xtd::store_le32(h + file->moviListOffset + 4, static_cast<std::uint32_t>(moviEnd - file->moviListOffset - 8));
+  serialiseMainHeader(main, h + file->mainHeaderOffset + 8);
+  return fs.streamSeek(s, 0) && fs.streamWrite(s, h, AviFile::kHeaderSize) == AviFile::kHeaderSize;
 }
 
 }  // namespace
@@ -130,14 +108,16 @@ std::unique_ptr<AviFile> aviOpenFile(std::uint32_t width, std::uint32_t height, 
   file->mainHeader = AviMainHeader{};
   file->mainHeader.flags = AviFile::kFlagHasIndex;
 
-  // Filled in a buffer of this file's own: writers run in parallel.
-  HeaderTemplate header = headerTemplate();
-  xtd::store_le32(header.bytes + 132, framesPerSecond);
-  xtd::store_le16(header.bytes + 160, static_cast<std::uint16_t>(width));
-  xtd::store_le16(header.bytes + 162, static_cast<std::uint16_t>(height));
-  xtd::store_le32(header.bytes + 176, width);
-  xtd::store_le32(header.bytes + 180, height);
-  if (platform::files().streamWrite(stream, header.bytes, AviFile::kHeaderSize) != AviFile::kHeaderSize) {
+  // Filled in a buffer of this file's own: writers run in parallel. It is
+  // written again, completed, at the end.
+  unsigned char* header = file->header;
+  std::memcpy(header, headerTemplate().bytes, AviFile::kHeaderSize);
+  xtd::store_le32(header + 132, framesPerSecond);
+  xtd::store_le16(header + 160, static_cast<std::uint16_t>(width));
+  xtd::store_le16(header + 162, static_cast<std::uint16_t>(height));
+  xtd::store_le32(header + 176, width);
+  xtd::store_le32(header + 180, height);
+  if (platform::files().streamWrite(stream, header, AviFile::kHeaderSize) != AviFile::kHeaderSize) {
     return nullptr;
   }
   file->runningLength = AviFile::kHeaderSize;
@@ -171,6 +151,8 @@ bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length) {
   const std::uint64_t moviEnd = file->runningLength + 8 + padded;
 
   platform::FileApi& fs = platform::files();
+  // Kept for the index: 4 bytes a frame, never read back from the file.
+  file->chunkSizes.push_back(padded);
   file->chunkSize = padded;
   file->expected = padded;
   file->mainHeader.totalFrames += 1;
@@ -194,10 +176,6 @@ bool aviWriteFrame(AviStream* stream, const void* data, std::uint32_t length) {
 
 bool aviCompleteFile(AviFile* file) {
   if (!file || file->completed) return false;
-  try {
-    file->completed = patchAndIndex(file);
-  } catch (const std::bad_alloc&) {
-    // The list of chunk sizes did not fit: no index, but nothing leaks.
-  }
+  file->completed = patchAndIndex(file);
   return file->completed;
 }

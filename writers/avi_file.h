@@ -2,13 +2,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/files.h"
 
 // A small AVI file layer over a buffered C stream it is given (and does not
 // close): a fixed 228-byte header at open, one "00dc" chunk per frame, and
-// at completion the patched sizes and an "idx1" index rebuilt by walking the
-// chunk headers back from the file.
+// at completion an "idx1" index of the chunks and the header again with its
+// sizes filled in.
 
 struct AviMainHeader {
   std::uint32_t microSecPerFrame = 0;
@@ -46,6 +47,9 @@ struct AviFile {
   char chunkId[4] = {};
   std::uint32_t chunkSize = 0;
   std::uint32_t expected = 0;
+  unsigned char header[kHeaderSize] = {};
+  // Each chunk's padded size, for the index.
+  std::vector<std::uint32_t> chunkSizes;
 };
 
 struct AviStream {

@@ -129,9 +129,15 @@ bool FLVWriter::complete(const platform::FileStatus* archive) {
   platform::FileApi& fs = platform::files();
   // Whole seconds, as the last frame's timestamp says.
   const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
-  const bool complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
-                        fs.seek(output_->handle(), 0) &&
-                        fs.write(output_->handle(), headerBlock_.data(), headerBlock_.length());
+  bool complete;
+  if (written_ == 0) {
+    // Everything is still in memory, the header block first: the duration
+    // goes in there, and the file is written in one piece.
+    complete = putDoubleBE(buffer_->str(), durationOffset_, duration) && flush();
+  } else {
+    complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
+               fs.seek(output_->handle(), 0) && fs.write(output_->handle(), headerBlock_.data(), headerBlock_.length());
+  }
   if (!complete) return refuse(WriteFailure::Kind::Output);
   if (!output_->seal(archive)) {
     failure_ = output_->failure();
