@@ -33,16 +33,18 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   endOffset_ = tailOffset_ = examined_ = failedReadOffset_ = 0;
   readError_ = platform::SystemError{};
   endStatus_ = platform::FileStatus{};
-  file_ = platform::ScopedFile(platform::files().openForRead(path_.c_str()));
+  file_ = platform::ScopedFile(platform::files().openForRead(path_.c_str(), &opened_));
   if (!file_) return false;
+  filePosition_ = 0;
   openOrder_ = g_opened.fetch_add(1, std::memory_order_relaxed) + 1;
-  platform::files().adviseSequential(file_.get());
+  // A file read in one refill needs no advice.
+  if (opened_.size > chunk_) platform::files().adviseSequential(file_.get());
   return true;
 }
 
 AvdReader::Claim AvdReader::claimArchive() {
   platform::FileApi& fs = platform::files();
-  if (!file_ || !fs.status(file_.get(), opened_)) return Claim::Failed;
+  if (!file_) return Claim::Failed;
   // Twice: the holder may have let go between the first try and the look.
   for (int attempt = 0; attempt < 2; ++attempt) {
     switch (fs.tryLock(file_.get())) {
@@ -75,12 +77,16 @@ bool AvdReader::refill(std::uint32_t n) {
   if (!file_) {
     file_ = platform::ScopedFile(fs.openForRead(path_.c_str()));
     if (!file_) return false;
+    filePosition_ = 0;
   }
   const std::uint32_t size = n > chunk_ ? n : chunk_;
   buffer_.clear();
   remaining_ = 0;
   cursor_ = nullptr;
-  if (!fs.seek(file_.get(), start)) return false;
+  // The file stands where the last read left it, unless that failed.
+  const bool there = start == filePosition_;
+  filePosition_ = kUnknownPosition;
+  if (!there && !fs.seek(file_.get(), start)) return false;
   filePos_ = start;
   // What lies before the unread tail is never read again.
   if (start > released_ && !keepCached_) {
@@ -95,15 +101,18 @@ bool AvdReader::refill(std::uint32_t n) {
     failedReadOffset_ = start + got;
     return false;
   }
-  platform::FileStatus status;
-  const bool sized = fs.status(file_.get(), status);
-
+  filePosition_ = start + got;
   filePos_ += got;
   if (got != 0) buffer_.extend(got);
   remaining_ = got;
   cursor_ = buffer_.data();
   // A short read is the end only if nobody is still appending to the file.
-  if (got < size && sized && status.size == filePos_) eof_ = true;
+  // One that ends where the file ended when it was opened needs no second
+  // look: growth after that is seen once the records have ended (checkExtent).
+  if (got < size) {
+    platform::FileStatus status;
+    if (filePos_ == opened_.size || (fs.status(file_.get(), status) && status.size == filePos_)) eof_ = true;
+  }
   return true;
 }
 
@@ -166,6 +175,7 @@ int AvdReader::nextFrame(xtd::strview& out, std::uint32_t* ticks) {
 AvdReader::Tail AvdReader::scanTail() {
   platform::FileApi& fs = platform::files();
   // The records are all handed out: the buffer's storage serves the scan.
+  filePosition_ = kUnknownPosition;
   buffer_.clear();
   cursor_ = nullptr;
   remaining_ = 0;
@@ -224,6 +234,7 @@ void AvdReader::closeArchive() {
   cursor_ = nullptr;
   remaining_ = 0;
   filePos_ = 0;
+  filePosition_ = kUnknownPosition;
   released_ = 0;
   eof_ = false;
   keepCached_ = false;

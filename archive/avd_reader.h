@@ -128,6 +128,10 @@ class AvdReader {
   std::uint32_t chunk_ = kReadChunk;
   // 64-bit so that archives of 2 GiB and more are read correctly.
   std::uint64_t filePos_ = 0;
+  // Where the system's file position stands, when it is known: a read that
+  // starts there needs no seek.
+  static constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
+  std::uint64_t filePosition_ = kUnknownPosition;
   // The cached pages before this offset have been given back.
   std::uint64_t released_ = 0;
   // Forgotten only after the lock has gone with the file.

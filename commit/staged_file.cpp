@@ -39,7 +39,7 @@ bool StagedFile::seal(const platform::FileStatus* archive) {
   }
   identity_ = written.identity;
   // After the last write, which would set the time again.
-  if (archive && !fs.copyMetadata(h, *archive)) metadataFailure_.record(WriteFailure::Kind::Output);
+  if (archive && !fs.copyMetadata(h, *archive, &written)) metadataFailure_.record(WriteFailure::Kind::Output);
   sealed_ = true;
   return true;
 }

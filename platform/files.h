@@ -152,8 +152,9 @@ class FileApi {
   // Opens an existing regular file (or a link to one) for reading; other
   // programs may go on reading and writing it, but not delete it. Never
   // blocks: a FIFO, socket or device is refused with Kind::NotRegular, a
-  // file another program holds without sharing it with Kind::Busy.
-  virtual FileHandle openForRead(const char16_t* path) = 0;
+  // file another program holds without sharing it with Kind::Busy. The
+  // status of the file opened goes to `opened` when it is given.
+  virtual FileHandle openForRead(const char16_t* path, FileStatus* opened = nullptr) = 0;
   // Reads up to `size` bytes; `got` < `size` without failure means the end.
   // On failure `got` counts the bytes read before the read that failed.
   virtual bool read(FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) = 0;
@@ -207,8 +208,9 @@ class FileApi {
   // Gives the file `f` (one this program created and still writes) the
   // permission bits and times of the file `like` describes, and its owner
   // and group where the process may give files away; called after the last
-  // write, since a write sets the time again.
-  virtual bool copyMetadata(FileHandle f, const FileStatus& like) = 0;
+  // write, since a write sets the time again. `current`, when given, is the
+  // status of `f` as it stands, taken just before.
+  virtual bool copyMetadata(FileHandle f, const FileStatus& like, const FileStatus* current = nullptr) = 0;
   // The time now, in the units of FileStatus::modified.
   virtual std::int64_t fileTimeNow() = 0;
   // Writes everything written to the file system holding `f` to stable
@@ -258,8 +260,8 @@ class FileApiWrapper : public FileApi {
   explicit FileApiWrapper(FileApi& target) : target_(target) {}
   FileApi& target() const { return target_; }
 
-  FileHandle openForRead(const char16_t* path) override {
-    return admit(FileOp::OpenRead) ? target_.openForRead(path) : kInvalidFile;
+  FileHandle openForRead(const char16_t* path, FileStatus* opened = nullptr) override {
+    return admit(FileOp::OpenRead) ? target_.openForRead(path, opened) : kInvalidFile;
   }
   bool read(FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override {
     got = 0;
@@ -303,8 +305,8 @@ class FileApiWrapper : public FileApi {
   SyncResult syncParentDirectory(const char16_t* path) override {
     return admit(FileOp::SyncDirectory) ? target_.syncParentDirectory(path) : SyncResult::Failed;
   }
-  bool copyMetadata(FileHandle f, const FileStatus& like) override {
-    return admit(FileOp::CopyMetadata) && target_.copyMetadata(f, like);
+  bool copyMetadata(FileHandle f, const FileStatus& like, const FileStatus* current = nullptr) override {
+    return admit(FileOp::CopyMetadata) && target_.copyMetadata(f, like, current);
   }
   std::int64_t fileTimeNow() override { return target_.fileTimeNow(); }
   bool flushFileSystemOf(FileHandle f) override {

@@ -124,7 +124,7 @@ void closeKeepingError(int f) {
 
 class PosixFiles final : public FileApi {
  public:
-  FileHandle openForRead(const char16_t* path) override {
+  FileHandle openForRead(const char16_t* path, FileStatus* opened) override {
     const posix::NativePath p(path);
     if (!p) return posix::fail("stat", ENAMETOOLONG), kInvalidFile;
     // A device may act on being opened (a tape rewinds): look before opening.
@@ -139,7 +139,8 @@ class PosixFiles final : public FileApi {
       closeKeepingError(f);
       return kInvalidFile;
     }
-    ::fcntl(f, F_SETFL, ::fcntl(f, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: it changes nothing for a regular file.
+    if (opened) *opened = statusFrom(st);
     return f;
   }
 
@@ -152,8 +153,10 @@ class PosixFiles final : public FileApi {
         if (errno == EINTR) continue;
         return posix::fail("read");
       }
-      if (n == 0) break;
       got += static_cast<std::uint32_t>(n);
+      // A regular file reads short only at its end (or where a network file
+      // system chooses to): the caller asks again if it needs more.
+      if (n == 0 || got < size) break;
     }
     return true;
   }
@@ -302,8 +305,8 @@ class PosixFiles final : public FileApi {
       result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
       posix::fail("unlink");
     }
+    // The close gives the lease back.
     const SystemError error = lastFileError();
-    if (leased == 0) ::fcntl(fd(f), F_SETLEASE, F_UNLCK);
     ::close(fd(f));
     setLastFileError(error);
     return result;
@@ -334,19 +337,23 @@ class PosixFiles final : public FileApi {
     return result;
   }
 
-  bool copyMetadata(FileHandle f, const FileStatus& like) override {
-    struct stat st;
-    if (::fstat(fd(f), &st) != 0) return posix::fail("fstat");
+  bool copyMetadata(FileHandle f, const FileStatus& like, const FileStatus* current) override {
+    FileStatus now;
+    if (current) {
+      now = *current;
+    } else if (!status(f, now)) {
+      return false;
+    }
     bool ok = true;
     // Only root may give a file away; for anyone else the output is theirs.
     static const bool root = ::geteuid() == 0;
-    if (root && (st.st_uid != like.owner || st.st_gid != like.group) &&
+    if (root && (now.owner != like.owner || now.group != like.group) &&
         ::fchown(fd(f), static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group)) != 0) {
       ok = posix::fail("fchown");
     }
     // After the owner: giving a file away may clear its set-id bits.
     const mode_t mode = static_cast<mode_t>(like.permissions & 0777);
-    if ((st.st_mode & 07777) != mode && ::fchmod(fd(f), mode) != 0 && ok) ok = posix::fail("fchmod");
+    if (now.permissions != mode && ::fchmod(fd(f), mode) != 0 && ok) ok = posix::fail("fchmod");
     const timespec times[2] = {timeFrom(like.accessed), timeFrom(like.modified)};
     if (::futimens(fd(f), times) != 0 && ok) ok = posix::fail("futimens");
     return ok;

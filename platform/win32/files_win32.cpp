@@ -213,7 +213,7 @@ constexpr DWORD kLockOffsetHigh = 0xFFFFFFFFu;
 
 class Win32Files final : public FileApi {
  public:
-  FileHandle openForRead(const char16_t* path) override {
+  FileHandle openForRead(const char16_t* path, FileStatus* opened) override {
     // A program that holds the file without sharing it makes this fail
     // with ERROR_SHARING_VIOLATION: the archive is in use (Kind::Busy).
     HANDLE h = ::CreateFileW(win32::wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -222,6 +222,10 @@ class Win32Files final : public FileApi {
     if (::GetFileType(h) != FILE_TYPE_DISK) {
       ::CloseHandle(h);
       setLastFileError(SystemError{SystemError::Kind::NotRegular, 0, false, "GetFileType"});
+      return kInvalidFile;
+    }
+    if (opened && !statusOf(h, *opened)) {
+      closeKeepingError(h);
       return kInvalidFile;
     }
     return reinterpret_cast<FileHandle>(h);
@@ -424,7 +428,7 @@ class Win32Files final : public FileApi {
   // The output inherits its directory's access rules as any new file does;
   // of the archive it takes the three times. A time of zero, one the file
   // system does not keep, leaves the output's own.
-  bool copyMetadata(FileHandle f, const FileStatus& like) override {
+  bool copyMetadata(FileHandle f, const FileStatus& like, const FileStatus* /*current*/) override {
     const FILETIME created = fileTimeFrom(like.created);
     const FILETIME accessed = fileTimeFrom(like.accessed);
     const FILETIME modified = fileTimeFrom(like.modified);

@@ -51,8 +51,8 @@ class Party final : public platform::FileApiWrapper {
     temporary_ = path;
     return FileApiWrapper::streamCreate(path, buffer, size);
   }
-  platform::FileHandle openForRead(const char16_t* path) override {
-    const platform::FileHandle f = FileApiWrapper::openForRead(path);
+  platform::FileHandle openForRead(const char16_t* path, platform::FileStatus* opened = nullptr) override {
+    const platform::FileHandle f = FileApiWrapper::openForRead(path, opened);
     if (path == kArchive) archiveHandles_.insert(f);
     return f;
   }

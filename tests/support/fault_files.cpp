@@ -71,8 +71,8 @@ void FaultInjectingFiles::adjustOpen(int delta) {
   openHandles_ += delta;
 }
 
-platform::FileHandle FaultInjectingFiles::openForRead(const char16_t* path) {
-  const platform::FileHandle f = FileApiWrapper::openForRead(path);
+platform::FileHandle FaultInjectingFiles::openForRead(const char16_t* path, platform::FileStatus* opened) {
+  const platform::FileHandle f = FileApiWrapper::openForRead(path, opened);
   if (f != platform::kInvalidFile) adjustOpen(+1);
   return f;
 }

@@ -26,7 +26,7 @@ class FaultInjectingFiles final : public platform::FileApiWrapper {
   // Handles and streams opened and not yet closed.
   int openHandles() const;
 
-  platform::FileHandle openForRead(const char16_t* path) override;
+  platform::FileHandle openForRead(const char16_t* path, platform::FileStatus* opened = nullptr) override;
   platform::FileHandle createNew(const char16_t* path) override;
   bool write(platform::FileHandle f, const void* data, std::uint32_t size) override;
   bool close(platform::FileHandle f) override;

@@ -141,10 +141,11 @@ platform::FileHandle MemoryFiles::add(std::shared_ptr<Node> node, bool writable)
   return f;
 }
 
-platform::FileHandle MemoryFiles::openForRead(const char16_t* path) {
+platform::FileHandle MemoryFiles::openForRead(const char16_t* path, platform::FileStatus* opened) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = names_.find(path);
   if (it == names_.end()) return fail(Kind::NotFound), platform::kInvalidFile;
+  if (opened) *opened = statusLocked(*it->second);
   return add(it->second, false);
 }
 
@@ -298,7 +299,8 @@ platform::RemoveResult MemoryFiles::removeIfUnchanged(const char16_t* path, plat
 
 platform::SyncResult MemoryFiles::syncName(const char16_t*) { return platform::SyncResult::Synced; }
 
-bool MemoryFiles::copyMetadata(platform::FileHandle f, const platform::FileStatus& like) {
+bool MemoryFiles::copyMetadata(platform::FileHandle f, const platform::FileStatus& like,
+                               const platform::FileStatus* /*current*/) {
   std::lock_guard<std::mutex> lock(mutex_);
   Open* o = find(f);
   if (!o) return fail(Kind::Other, "futimens");

@@ -45,7 +45,7 @@ class MemoryFiles final : public platform::FileApi {
   // are forgotten.
   void crash(bool garble);
 
-  platform::FileHandle openForRead(const char16_t* path) override;
+  platform::FileHandle openForRead(const char16_t* path, platform::FileStatus* opened = nullptr) override;
   bool read(platform::FileHandle f, void* buffer, std::uint32_t size, std::uint32_t& got) override;
   bool seek(platform::FileHandle f, std::uint64_t offset) override;
   bool status(platform::FileHandle f, platform::FileStatus& out) override;
@@ -62,7 +62,8 @@ class MemoryFiles final : public platform::FileApi {
                                            const platform::RemovalPolicy& policy) override;
   platform::SyncResult syncName(const char16_t* path) override;
   platform::SyncResult syncParentDirectory(const char16_t* path) override;
-  bool copyMetadata(platform::FileHandle f, const platform::FileStatus& like) override;
+  bool copyMetadata(platform::FileHandle f, const platform::FileStatus& like,
+                    const platform::FileStatus* current = nullptr) override;
   std::int64_t fileTimeNow() override;
   // Every file's data becomes durable, as a sync of the whole disk makes it.
   bool flushFileSystemOf(platform::FileHandle f) override;
