@@ -7,7 +7,7 @@ ArchiveHold::Removal ArchiveHold::remove() {
   if (!file_) return removal;
   const ArchiveRemoval policy(status_);
   // The removal closes the file, and with it the lock.
-  removal.result = platform::files().removeIfUnchanged(path_.data(), file_.release(), policy);
+  removal.result = platform::files().removeIfUnchanged(path_.data(), std::move(file_), policy);
   held_.reset();
   if (removal.result == platform::RemoveResult::Recent) removal.modifiedAgo = policy.modifiedAgo();
   return removal;

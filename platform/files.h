@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "platform/system_error.h"
 
@@ -140,6 +141,48 @@ enum class FileOp : std::uint8_t {
 
 const char* fileOpName(FileOp op);
 
+class FileApi;
+// The services in use: the native ones unless a test installed others.
+FileApi& files();
+
+// Owns one open file and closes it, through the services that opened it,
+// when it goes: what holds a ScopedFile owns the file, and a call that takes
+// one by value consumes it.
+class ScopedFile {
+ public:
+  ScopedFile() = default;
+  explicit ScopedFile(FileHandle handle) : handle_(handle), api_(&files()) {}
+  ScopedFile(FileHandle handle, FileApi& api) : handle_(handle), api_(&api) {}
+  ~ScopedFile() { close(); }
+  ScopedFile(ScopedFile&& other) noexcept : handle_(other.release()), api_(other.api_) {}
+  ScopedFile& operator=(ScopedFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      api_ = other.api_;
+      handle_ = other.release();
+    }
+    return *this;
+  }
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+
+  FileHandle get() const { return handle_; }
+  explicit operator bool() const { return handle_ != kInvalidFile; }
+  // Gives the handle up to the caller, who closes it.
+  FileHandle release() {
+    const FileHandle h = handle_;
+    handle_ = kInvalidFile;
+    return h;
+  }
+  // Closes the file now; false reports a failed close (the handle is gone
+  // either way).
+  inline bool close();
+
+ private:
+  FileHandle handle_ = kInvalidFile;
+  FileApi* api_ = nullptr;
+};
+
 // Every file operation of the program goes through one FileApi, so that
 // tests can interpose faults. Paths are zero-terminated UTF-16. Each
 // operation reports failure (and records the reason for lastFileError());
@@ -196,7 +239,7 @@ class FileApi {
   // taken through `f` lasts until the name is gone where the system can
   // remove an open file. Gone when nothing has the name any more; Failed
   // (with the reason) when the facts could not be had or the removal failed.
-  virtual RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) = 0;
+  virtual RemoveResult removeIfUnchanged(const char16_t* path, ScopedFile file, const RemovalPolicy& policy) = 0;
   // Makes the name `path`, just given to a file by rename, durable as far
   // as the file system keeps names with their files: on Windows a flush
   // through a handle opened on the new name. Nothing to do on POSIX, where
@@ -292,11 +335,10 @@ class FileApiWrapper : public FileApi {
     return admit(FileOp::Rename) && target_.rename(from, to);
   }
   bool remove(const char16_t* path) override { return admit(FileOp::Remove) && target_.remove(path); }
-  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) override {
-    if (admit(FileOp::RemoveIfUnchanged)) return target_.removeIfUnchanged(path, f, policy);
-    const SystemError refused = lastFileError();
-    target_.close(f);
-    setLastFileError(refused);
+  RemoveResult removeIfUnchanged(const char16_t* path, ScopedFile file, const RemovalPolicy& policy) override {
+    if (admit(FileOp::RemoveIfUnchanged)) return target_.removeIfUnchanged(path, std::move(file), policy);
+    // The refused call still consumes the file, as the system's does.
+    target_.close(file.release());
     return RemoveResult::Failed;
   }
   SyncResult syncName(const char16_t* path) override {
@@ -354,49 +396,13 @@ class FileApiWrapper : public FileApi {
 // The system's own file services.
 FileApi& nativeFiles();
 
-// The services in use: the native ones unless a test installed others.
-FileApi& files();
-
 // Test seam: routes every file operation through `api` from now on; null
 // restores the native services. Not for use while files are open.
 void setFilesForTesting(FileApi* api);
 
-// Owns one open file of the services in use and closes it when it goes, so
-// that the order in which a conversion lets its files go is the order of
-// its members.
-class ScopedFile {
- public:
-  ScopedFile() = default;
-  explicit ScopedFile(FileHandle handle) : handle_(handle) {}
-  ~ScopedFile() { close(); }
-  ScopedFile(ScopedFile&& other) noexcept : handle_(other.release()) {}
-  ScopedFile& operator=(ScopedFile&& other) noexcept {
-    if (this != &other) {
-      close();
-      handle_ = other.release();
-    }
-    return *this;
-  }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-
-  FileHandle get() const { return handle_; }
-  explicit operator bool() const { return handle_ != kInvalidFile; }
-  // Gives the handle up to the caller, who closes it.
-  FileHandle release() {
-    const FileHandle h = handle_;
-    handle_ = kInvalidFile;
-    return h;
-  }
-  // Closes the file now; false reports a failed close (the handle is gone
-  // either way).
-  bool close() {
-    const FileHandle h = release();
-    return h == kInvalidFile || files().close(h);
-  }
-
- private:
-  FileHandle handle_ = kInvalidFile;
-};
+inline bool ScopedFile::close() {
+  const FileHandle h = release();
+  return h == kInvalidFile || api_->close(h);
+}
 
 }  // namespace platform

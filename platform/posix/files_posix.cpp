@@ -115,13 +115,6 @@ bool syncedByTheDisk(int f) {
   }
 }
 
-// Closes a descriptor on a failure path, keeping the failure's reason.
-void closeKeepingError(int f) {
-  const SystemError error = lastFileError();
-  ::close(f);
-  setLastFileError(error);
-}
-
 class PosixFiles final : public FileApi {
  public:
   FileHandle openForRead(const char16_t* path, FileStatus* opened) override {
@@ -136,7 +129,7 @@ class PosixFiles final : public FileApi {
     if (f < 0) return posix::fail("open"), kInvalidFile;
     const bool regular = ::fstat(f, &st) == 0 ? S_ISREG(st.st_mode) || notRegular("fstat") : posix::fail("fstat");
     if (!regular) {
-      closeKeepingError(f);
+      ::close(f);
       return kInvalidFile;
     }
     // O_NONBLOCK stays: it changes nothing for a regular file.
@@ -254,7 +247,9 @@ class PosixFiles final : public FileApi {
     return ::unlink(p.c_str()) == 0 || posix::fail("unlink");
   }
 
-  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) override {
+  RemoveResult removeIfUnchanged(const char16_t* path, ScopedFile file, const RemovalPolicy& policy) override {
+    // Closed here, after the removal, so that the lock lasts until then.
+    const FileHandle f = file.release();
     RemovalFacts facts;
     // A read lease is refused while any process of this kernel has the file
     // open for writing: a recorder still at work. Held across the removal,
@@ -305,10 +300,9 @@ class PosixFiles final : public FileApi {
       result = errno == ENOENT ? RemoveResult::Gone : RemoveResult::Failed;
       posix::fail("unlink");
     }
-    // The close gives the lease back.
-    const SystemError error = lastFileError();
+    // The close gives the lease back. (Only failed calls of this layer
+    // record an error: a close on the way out leaves the reason alone.)
     ::close(fd(f));
-    setLastFileError(error);
     return result;
   }
 
@@ -371,7 +365,7 @@ class PosixFiles final : public FileApi {
     std::FILE* file = ::fdopen(fd(f), "w+b");
     if (!file) {
       posix::fail("fdopen");
-      closeKeepingError(fd(f));
+      ::close(fd(f));
       return nullptr;
     }
     Stream* s = stdio::adopt(file, buffer, bufferSize);

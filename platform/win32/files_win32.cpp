@@ -76,25 +76,19 @@ bool isLink(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info, bool& link) {
   return true;
 }
 
-// Closes a handle on a failure path, keeping the failure's reason.
-void closeKeepingError(HANDLE h) {
-  const SystemError error = lastFileError();
-  ::CloseHandle(h);
-  setLastFileError(error);
-}
-
-// Closes its handle when it goes, an exception's way out included, keeping
-// the reason of a failure.
+// Closes its handle when it goes, an exception's way out included. (Only
+// failed calls of this layer record an error: a close on the way out leaves
+// the reason alone.)
 class ScopedHandle {
  public:
   explicit ScopedHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
   ~ScopedHandle() {
-    if (*this) closeKeepingError(h_);
+    if (*this) ::CloseHandle(h_);
   }
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
   void reset(HANDLE h) {
-    if (*this) closeKeepingError(h_);
+    if (*this) ::CloseHandle(h_);
     h_ = h;
   }
   HANDLE get() const { return h_; }
@@ -225,7 +219,7 @@ class Win32Files final : public FileApi {
       return kInvalidFile;
     }
     if (opened && !statusOf(h, *opened)) {
-      closeKeepingError(h);
+      ::CloseHandle(h);
       return kInvalidFile;
     }
     return reinterpret_cast<FileHandle>(h);
@@ -326,10 +320,10 @@ class Win32Files final : public FileApi {
     return isEntryOf(entry.get(), path) && markForDeletion(entry.get());
   }
 
-  RemoveResult removeIfUnchanged(const char16_t* path, FileHandle f, const RemovalPolicy& policy) override {
+  RemoveResult removeIfUnchanged(const char16_t* path, ScopedFile file, const RemovalPolicy& policy) override {
     // The reading handle shares no deletion, so that nobody renames the
     // archive away while it is read: it has to go before a deleting one.
-    ::CloseHandle(handleOf(f));
+    ::CloseHandle(handleOf(file.release()));
     const win32::WidePath name = win32::wide(path);
     // Declared first, closed last: the name goes before writers may have
     // the file back.
@@ -452,7 +446,7 @@ class Win32Files final : public FileApi {
     const int fd = ::_open_osfhandle(f, _O_RDWR | _O_BINARY);
     if (fd < 0) {
       win32::failCrt("_open_osfhandle", errno);
-      closeKeepingError(handleOf(f));
+      ::CloseHandle(handleOf(f));
       return nullptr;
     }
     std::FILE* file = ::_fdopen(fd, "w+b");

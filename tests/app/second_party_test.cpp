@@ -107,7 +107,7 @@ class Party final : public platform::FileApiWrapper {
 class TrustsLeases final : public platform::FileApiWrapper {
  public:
   using FileApiWrapper::FileApiWrapper;
-  platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+  platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::ScopedFile file,
                                            const platform::RemovalPolicy& policy) override {
     struct Blind final : platform::RemovalPolicy {
       explicit Blind(const platform::RemovalPolicy& p) : inner(p) {}
@@ -118,7 +118,7 @@ class TrustsLeases final : public platform::FileApiWrapper {
       }
       const platform::RemovalPolicy& inner;
     } blind(policy);
-    return FileApiWrapper::removeIfUnchanged(path, f, blind);
+    return FileApiWrapper::removeIfUnchanged(path, std::move(file), blind);
   }
 };
 

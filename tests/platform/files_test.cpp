@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/platform/other_program_handle.h"
+#include "tests/support/fault_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -99,7 +100,8 @@ TEST_P(RemoveIfUnchanged, JudgesTheFileTheNameMeansAndRemovesOnlyTheName) {
     GTEST_SKIP() << "the system keeps an open archive's name: " << ec.message();
   }
   const Verdict policy(c.answer);
-  EXPECT_EQ(native().removeIfUnchanged(name(archive).c_str(), f, policy), c.expected) << lastError();
+  EXPECT_EQ(native().removeIfUnchanged(name(archive).c_str(), platform::ScopedFile(f, native()), policy), c.expected)
+      << lastError();
   ASSERT_EQ(policy.seen.has_value(), judged.has_value());
   if (judged) {
     EXPECT_EQ(policy.seen->now.identity, *judged);
@@ -152,7 +154,9 @@ TEST(FileSharing, AnArchiveAnotherProgramHoldsIsBusyOrInUse) {
     }
     ASSERT_NE(f, platform::kInvalidFile) << lastError();
     const Verdict policy(RemoveResult::Removed);
-    EXPECT_EQ(native().removeIfUnchanged(name(archive).c_str(), f, policy), RemoveResult::InUse) << lastError();
+    EXPECT_EQ(native().removeIfUnchanged(name(archive).c_str(), platform::ScopedFile(f, native()), policy),
+              RemoveResult::InUse)
+        << lastError();
     EXPECT_FALSE(policy.seen.has_value());
     EXPECT_EQ(avdtest::readFile(archive), "recorded");
   }
@@ -198,6 +202,27 @@ TEST(FileMetadata, AnOutputTakesItsArchivesTimesAndTheClockIsTheFilesClock) {
   avdtest::writeFile(dir / "fresh", "just now");
   const std::int64_t apart = native().fileTimeNow() - statusOf(dir / "fresh").modified;
   EXPECT_LT(apart < 0 ? -apart : apart, 10 * platform::kFileTimeUnitsPerSecond);
+}
+
+}  // namespace
+
+namespace {
+
+// A file closes through the services that opened it, whatever a test
+// installs meanwhile: a wrapper that counted the open counts the close.
+TEST(ScopedFileTest, ClosesThroughTheServicesThatOpenedIt) {
+  const avdtest::TempDir tmp;
+  avdtest::writeFile(tmp.path() / "a", "x");
+  avdtest::FaultInjectingFiles opener(platform::nativeFiles());
+  avdtest::FaultInjectingFiles other(platform::nativeFiles());
+  {
+    platform::ScopedFile file(opener.openForRead(avdtest::widePath(tmp.path() / "a").c_str()), opener);
+    ASSERT_TRUE(file);
+    const avdtest::ScopedFileApi installed(other);
+  }
+  EXPECT_EQ(opener.calls(avdtest::FileOp::Close), 1u);
+  EXPECT_EQ(other.calls(avdtest::FileOp::Close), 0u);
+  EXPECT_EQ(opener.openHandles(), 0);
 }
 
 }  // namespace

@@ -96,10 +96,10 @@ bool FaultInjectingFiles::close(platform::FileHandle f) {
   return FileApiWrapper::close(f);
 }
 
-platform::RemoveResult FaultInjectingFiles::removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+platform::RemoveResult FaultInjectingFiles::removeIfUnchanged(const char16_t* path, platform::ScopedFile file,
                                                               const platform::RemovalPolicy& policy) {
   adjustOpen(-1);
-  return FileApiWrapper::removeIfUnchanged(path, f, policy);
+  return FileApiWrapper::removeIfUnchanged(path, std::move(file), policy);
 }
 
 platform::SyncResult FaultInjectingFiles::syncParentDirectory(const char16_t* path) {

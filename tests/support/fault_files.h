@@ -30,7 +30,7 @@ class FaultInjectingFiles final : public platform::FileApiWrapper {
   platform::FileHandle createNew(const char16_t* path) override;
   bool write(platform::FileHandle f, const void* data, std::uint32_t size) override;
   bool close(platform::FileHandle f) override;
-  platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+  platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::ScopedFile file,
                                            const platform::RemovalPolicy& policy) override;
   // A failed directory sync reports that the file system cannot sync
   // directories (EINVAL) instead of an error of the disk.

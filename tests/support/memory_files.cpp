@@ -266,8 +266,9 @@ bool MemoryFiles::remove(const char16_t* path) {
   return true;
 }
 
-platform::RemoveResult MemoryFiles::removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+platform::RemoveResult MemoryFiles::removeIfUnchanged(const char16_t* path, platform::ScopedFile file,
                                                       const platform::RemovalPolicy& policy) {
+  const platform::FileHandle f = file.release();
   std::lock_guard<std::mutex> lock(mutex_);
   std::u16string name;
   try {

@@ -58,7 +58,7 @@ class MemoryFiles final : public platform::FileApi {
   bool close(platform::FileHandle f) override;
   bool rename(const char16_t* from, const char16_t* to) override;
   bool remove(const char16_t* path) override;
-  platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::FileHandle f,
+  platform::RemoveResult removeIfUnchanged(const char16_t* path, platform::ScopedFile file,
                                            const platform::RemovalPolicy& policy) override;
   platform::SyncResult syncName(const char16_t* path) override;
   platform::SyncResult syncParentDirectory(const char16_t* path) override;
