@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <string>
 #include <vector>
@@ -10,7 +11,7 @@
 #include "app/usage_text.h"
 #include "platform/interrupts.h"
 #include "platform/program.h"
-#include "xtd/utf8.h"
+#include "xtd/dstring.h"
 
 namespace {
 
@@ -39,18 +40,14 @@ int runFromCommandLine(int argc, char** argv) {
   platform::watchInterrupts();
   xtd::dwstring path;
   if (line.directory) {
-    const xtd::dstring bytes = xtd::dstring::from_cstr(line.directory->c_str());
-    try {
-      path.reserve(bytes.length());
-      xtd::utf8_to_wide(bytes.data(), bytes.data() + bytes.length(), path);
-      if (!platform::argumentDecodesExactly(bytes.data(), bytes.length())) throw xtd::utf8_error();
-    } catch (const xtd::utf8_error& e) {
+    std::u16string units;
+    if (!platform::pathFromArgument(line.directory->data(), line.directory->size(), units)) {
       // Stop before scanning: a misread path could name another directory.
-      const std::string message =
-          std::string("avdconv: the directory argument is not valid UTF-8 (") + e.what() + ")\n";
-      platform::writeStderr(message.data(), message.size());
+      static constexpr char kNotUtf8[] = "avdconv: the directory argument is not valid UTF-8\n";
+      platform::writeStderr(kNotUtf8, sizeof kNotUtf8 - 1);
       return 2;
     }
+    path.append(xtd::wstrview(units.data(), static_cast<std::uint32_t>(units.size())));
   }
   try {
     return appMain(path.view(), line.options);

@@ -43,16 +43,14 @@ void FileLocator::scan(xtd::wstrview dir) {
     const bool walked = e.isDirectory && name.length != 0 && name[0] != u'.';
     const bool matched = !e.isDirectory && name.length >= ext_.length() &&
                          xtd::equals(xtd::wstrview(name.data + name.length - ext_.length(), ext_.length()), ext_.view());
-    if (e.unrepresentable && (walked || matched)) {
-      skipped(entry.view(), ConversionOutcome::because(ConversionOutcome::Reason::UnrepresentableName));
-    } else if (walked) {
+    if (walked) {
       scan(entry.view());
       entered = false;
     } else if (matched) {
       enter();
       if (list_) list_->addArchive(name);
       found(entry.view());
-    } else if (!e.isDirectory && !e.unrepresentable && isTemporaryName(name)) {
+    } else if (!e.isDirectory && isTemporaryName(name)) {
       enter();
       if (list_) list_->addLeftover(name);
     }

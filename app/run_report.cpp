@@ -119,8 +119,6 @@ std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
       return "out of memory";
     case Reason::PathTooLong:
       return "path too long";
-    case Reason::UnrepresentableName:
-      return "name cannot be represented";
     case Reason::UnreadableDirectory:
       return "directory cannot be read: " + systemReason(o, archive);
   }

@@ -27,8 +27,7 @@ std::string helpText() {
          "  0      every archive was converted, or kept for its content or because\n"
          "         it is in use\n"
          "  1      something failed\n"
-         "  2      a bad option or value, or a directory argument that is not valid\n"
-         "         UTF-8; nothing was scanned\n"
+         "  2      a bad option or value; nothing was scanned\n"
          "  128+N  interrupted by signal N (130 for Ctrl-C)\n";
 }
 

@@ -43,7 +43,6 @@ struct ConversionOutcome {
     MetadataNotSet,   // converted, but the output lacks the archive's owner, permissions or times
     OutOfMemory,
     PathTooLong,
-    UnrepresentableName,  // not UTF-8: no path the program makes reaches it
     UnreadableDirectory,
   };
   enum class Stop : std::uint8_t { None, DamagedRecord, StreamHeader };

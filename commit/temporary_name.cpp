@@ -21,18 +21,24 @@ std::uint32_t nameStart(xtd::wstrview path) {
   return start;
 }
 
-// How much of the file system's limit one unit takes (a surrogate pair is
-// four bytes of UTF-8, two for each half).
-std::uint32_t unitCost(char16_t u) {
+bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u < 0xDC00; }
+
+// How much of the file system's limit the unit at `i` takes: a surrogate
+// pair is four bytes of UTF-8, two for each half, and a low surrogate that
+// ends no pair stands for one byte of a name that is not UTF-8.
+std::uint32_t unitCost(xtd::wstrview name, std::uint32_t i) {
+  const char16_t u = name[i];
   if (!platform::kNamesCountedInUtf8) return 1;
   if (u < 0x80) return 1;
   if (u < 0x800) return 2;
-  return u >= 0xD800 && u < 0xE000 ? 2 : 3;
+  if (isHighSurrogate(u)) return 2;
+  if (u >= 0xDC00 && u < 0xE000) return i > 0 && isHighSurrogate(name[i - 1]) ? 2 : 1;
+  return 3;
 }
 
 std::uint32_t nameLength(xtd::wstrview name) {
   std::uint32_t n = 0;
-  for (std::uint32_t i = 0; i < name.length; ++i) n += unitCost(name[i]);
+  for (std::uint32_t i = 0; i < name.length; ++i) n += unitCost(name, i);
   return n;
 }
 
@@ -51,9 +57,9 @@ void appendStem(xtd::dwstring& out, xtd::wstrview name) {
   for (std::uint32_t i = 0; i < name.length; ++i) digest = (digest ^ name[i]) * 16777619u;
   const std::uint32_t budget = kStemBudget - 9;
   std::uint32_t keep = 0, used = 0;
-  while (keep < name.length && used + unitCost(name[keep]) <= budget) used += unitCost(name[keep++]);
+  while (keep < name.length && used + unitCost(name, keep) <= budget) used += unitCost(name, keep++);
   // A surrogate pair is not cut in two.
-  if (keep > 0 && keep < name.length && name[keep - 1] >= 0xD800 && name[keep - 1] < 0xDC00) --keep;
+  if (keep > 0 && keep < name.length && isHighSurrogate(name[keep - 1])) --keep;
   out.append(xtd::wstrview(name.data, keep));
   out.push_back(u'~');
   appendHex(out, digest);

@@ -8,14 +8,12 @@
 namespace platform {
 
 struct DirectoryEntry {
-  const char16_t* name = nullptr;  // valid until the next call of next()
+  // Valid until the next call of next(). On POSIX each byte of the name
+  // that is not UTF-8 is the lone surrogate U+DC00 + byte, which a path
+  // made from the name takes back to that byte.
+  const char16_t* name = nullptr;
   std::uint32_t nameLength = 0;
   bool isDirectory = false;  // links to directories count as directories
-  // The system's name has no UTF-16 spelling that leads back to it (bytes
-  // that are not UTF-8): `name` holds each such byte as the lone surrogate
-  // U+DC00 + byte, for a person to find, and no path made from it reaches
-  // the entry.
-  bool unrepresentable = false;
 };
 
 // Lists the entries of one directory in the order the system delivers them,

@@ -24,10 +24,11 @@ std::vector<std::string> argumentsAsUtf8(int argc, char** argv);
 // (the hangup itself is a request to stop, see interrupts.h).
 void prepareProcess();
 
-// Whether an argument as argumentsAsUtf8 delivers it names exactly the path
-// it decodes to. On POSIX the bytes are the name itself: lenient decoding
-// could turn bytes that are not UTF-8 into another, valid name.
-bool argumentDecodesExactly(const char* bytes, std::size_t size);
+// The path an argument as argumentsAsUtf8 delivers it names; false when it
+// names none exactly. On POSIX the bytes are the name itself, and those
+// that are not UTF-8 travel as the paths of the listing carry them (see
+// DirectoryEntry::name); on Windows they are UTF-16 encoded by the program.
+bool pathFromArgument(const char* bytes, std::size_t size, std::u16string& path);
 
 // The running process's id.
 std::uint32_t processId();

@@ -1,5 +1,6 @@
 #include "platform/utf8_codec.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform::utf8 {
@@ -7,6 +8,8 @@ namespace platform::utf8 {
 namespace {
 
 bool isContinuation(unsigned byte) { return (byte & 0xC0u) == 0x80u; }
+
+bool isSurrogate(unsigned unit) { return unit >= 0xD800u && unit < 0xE000u; }
 
 }  // namespace
 
@@ -95,27 +98,68 @@ bool decodeExactly(const char* bytes, std::size_t size, std::u16string& out) {
   return back.size() == size && back.compare(0, size, bytes, size) == 0;
 }
 
+namespace {
+
+// The valid UTF-8 sequence at the start of [p, end), or its first byte kept
+// as a lone surrogate.
+Decoded decodeKeepingOne(const char* p, const char* end) {
+  Decoded d = decodeOne(p, end);
+  // Neither an encoded surrogate nor any but the shortest, strict form of
+  // a character is valid UTF-8, though the program's codec reads them.
+  bool valid = d.bytes != 0 && !(d.count == 1 && isSurrogate(d.units[0]));
+  if (valid) {
+    const Encoded e = encodeOne(d.units, d.units + d.count);
+    valid = e.count == d.bytes && std::memcmp(e.bytes, p, d.bytes) == 0;
+  }
+  if (!valid) {
+    d.bytes = 1;
+    d.count = 1;
+    d.units[0] = static_cast<char16_t>(0xDC00u + static_cast<unsigned char>(*p));
+  }
+  return d;
+}
+
+}  // namespace
+
 void decodeKeepingBytes(const char* bytes, std::size_t size, std::u16string& out) {
   out.clear();
-  const char* p = bytes;
-  const char* const end = bytes + size;
-  while (p != end) {
-    const Decoded d = decodeOne(p, end);
-    // Neither an encoded surrogate nor any but the shortest, strict form of
-    // a character is valid UTF-8, though the program's codec reads them.
-    bool valid = d.bytes != 0 && !(d.count == 1 && d.units[0] >= 0xD800u && d.units[0] < 0xE000u);
-    if (valid) {
-      const Encoded e = encodeOne(d.units, d.units + d.count);
-      valid = e.count == d.bytes && std::memcmp(e.bytes, p, d.bytes) == 0;
-    }
-    if (valid) {
-      out.append(d.units, d.count);
-      p += d.bytes;
-    } else {
-      out.push_back(static_cast<char16_t>(0xDC00u + static_cast<unsigned char>(*p)));
-      ++p;
-    }
+  for (const char* p = bytes; p != bytes + size;) {
+    const Decoded d = decodeKeepingOne(p, bytes + size);
+    out.append(d.units, d.count);
+    p += d.bytes;
   }
+}
+
+KeptBytes encodeKeepingBytes(const char16_t* first, const char16_t* last, char* out, std::size_t capacity) {
+  KeptBytes result;
+  bool kept = false;
+  for (const char16_t* p = first; p != last;) {
+    Encoded e = encodeOne(p, last);
+    if (e.units == 1 && isSurrogate(*p)) {
+      if (*p < 0xDC80u || *p > 0xDCFFu) return {KeptBytes::Status::NoSuchName, 0};
+      e.count = 1;
+      e.bytes[0] = static_cast<char>(*p - 0xDC00u);
+      kept = true;
+    }
+    if (capacity - result.size < e.count) return {KeptBytes::Status::TooLong, 0};
+    std::memcpy(out + result.size, e.bytes, e.count);
+    result.size += e.count;
+    p += e.units;
+  }
+  if (!kept) return result;
+  // Kept bytes side by side may spell a character, which is what the bytes
+  // would decode to: the units are then no name's.
+  const char16_t* p = first;
+  for (const char* b = out; b != out + result.size;) {
+    const Decoded d = decodeKeepingOne(b, out + result.size);
+    if (static_cast<std::size_t>(last - p) < d.count || !std::equal(d.units, d.units + d.count, p)) {
+      return {KeptBytes::Status::NoSuchName, 0};
+    }
+    p += d.count;
+    b += d.bytes;
+  }
+  if (p != last) return {KeptBytes::Status::NoSuchName, 0};
+  return result;
 }
 
 }  // namespace platform::utf8

@@ -50,7 +50,22 @@ bool decodeExactly(const char* bytes, std::size_t size, std::u16string& out);
 
 // Keeps every valid UTF-8 sequence of a name as its characters and every
 // other byte as the lone surrogate U+DC00 + byte, which no valid sequence
-// yields: what is shown of the name then tells its bytes exactly.
+// yields (only bytes 0x80-0xFF can be such a byte): the units then tell the
+// name's bytes exactly, and encodeKeepingBytes gives them back.
 void decodeKeepingBytes(const char* bytes, std::size_t size, std::u16string& out);
+
+// What encodeKeepingBytes made of a unit sequence.
+struct KeptBytes {
+  enum class Status { Encoded, NoSuchName, TooLong };
+  Status status = Status::Encoded;
+  std::size_t size = 0;  // bytes written when Encoded
+};
+
+// The inverse of decodeKeepingBytes, into [out, out + capacity) without
+// memory of its own: a low surrogate U+DC80-U+DCFF that ends no pair becomes
+// the byte it stands for. NoSuchName for units that no bytes decode to (any
+// other lone surrogate, or bytes kept as surrogates that spell valid UTF-8
+// together): taken as they come, they would name another file or none.
+KeptBytes encodeKeepingBytes(const char16_t* first, const char16_t* last, char* out, std::size_t capacity);
 
 }  // namespace platform::utf8

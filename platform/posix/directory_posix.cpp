@@ -8,7 +8,6 @@
 #include "platform/directory.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/path_codec.h"
-#include "platform/utf8_codec.h"
 
 namespace platform {
 
@@ -27,9 +26,12 @@ DirectoryListing::~DirectoryListing() {
 
 bool DirectoryListing::open(const char16_t* directory, std::uint32_t /*length*/) {
   if (state_->dir) ::closedir(state_->dir);
-  state_->path = posix::toNative(directory);
+  state_->dir = nullptr;
   state_->error = SystemError{};
-  state_->dir = ::opendir(state_->path.c_str());
+  const posix::NativePath path(directory);
+  if (!path) return posix::fail("opendir", path.error());
+  state_->path = path.c_str();
+  state_->dir = ::opendir(path.c_str());
   if (!state_->dir) posix::fail("opendir");
   return state_->dir != nullptr;
 }
@@ -41,9 +43,7 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
   errno = 0;
   while (const dirent* d = ::readdir(state_->dir)) {
     const std::size_t size = std::strlen(d->d_name);
-    // A name that cannot be spelled in UTF-16 could not be opened again.
-    entry.unrepresentable = !posix::fromNative(d->d_name, size, state_->name);
-    if (entry.unrepresentable) utf8::decodeKeepingBytes(d->d_name, size, state_->name);
+    posix::fromNative(d->d_name, size, state_->name);
     bool isDirectory = d->d_type == DT_DIR;
     if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {
       // Links count as what they lead to, as junctions do on Windows.
@@ -62,7 +62,8 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
 
 bool identifyDirectory(const char16_t* path, FileIdentity& identity) {
   struct stat st;
-  if (::stat(posix::toNative(path).c_str(), &st) != 0) return false;
+  const posix::NativePath native(path);
+  if (!native || ::stat(native.c_str(), &st) != 0) return false;
   identity.volume = static_cast<std::uint64_t>(st.st_dev);
   identity.index = static_cast<std::uint64_t>(st.st_ino);
   return true;

@@ -119,7 +119,7 @@ class PosixFiles final : public FileApi {
  public:
   FileHandle openForRead(const char16_t* path, FileStatus* opened) override {
     const posix::NativePath p(path);
-    if (!p) return posix::fail("stat", ENAMETOOLONG), kInvalidFile;
+    if (!p) return posix::fail("stat", p.error()), kInvalidFile;
     // A device may act on being opened (a tape rewinds): look before opening.
     struct stat st;
     if (::stat(p.c_str(), &st) != 0) return posix::fail("stat"), kInvalidFile;
@@ -169,7 +169,7 @@ class PosixFiles final : public FileApi {
   bool pathStatus(const char16_t* path, FileStatus& out) override {
     struct stat st;
     const posix::NativePath p(path);
-    if (!p) return posix::fail("stat", ENAMETOOLONG);
+    if (!p) return posix::fail("stat", p.error());
     if (::stat(p.c_str(), &st) != 0) return posix::fail("stat");
     out = statusFrom(st);
     return true;
@@ -207,7 +207,7 @@ class PosixFiles final : public FileApi {
 
   FileHandle createNew(const char16_t* path) override {
     const posix::NativePath p(path);
-    if (!p) return posix::fail("open", ENAMETOOLONG), kInvalidFile;
+    if (!p) return posix::fail("open", p.error()), kInvalidFile;
     const int f = openRetrying(p.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return f < 0 ? (posix::fail("open"), kInvalidFile) : f;
   }
@@ -237,13 +237,13 @@ class PosixFiles final : public FileApi {
   bool rename(const char16_t* from, const char16_t* to) override {
     const posix::NativePath source(from);
     const posix::NativePath target(to);
-    if (!source || !target) return posix::fail("rename", ENAMETOOLONG);
+    if (!source || !target) return posix::fail("rename", source ? target.error() : source.error());
     return ::rename(source.c_str(), target.c_str()) == 0 || posix::fail("rename");
   }
 
   bool remove(const char16_t* path) override {
     const posix::NativePath p(path);
-    if (!p) return posix::fail("unlink", ENAMETOOLONG);
+    if (!p) return posix::fail("unlink", p.error());
     return ::unlink(p.c_str()) == 0 || posix::fail("unlink");
   }
 
@@ -267,7 +267,7 @@ class PosixFiles final : public FileApi {
     RemoveResult result = RemoveResult::Failed;
     struct stat st;
     if (!p) {
-      posix::fail("stat", ENAMETOOLONG);
+      posix::fail("stat", p.error());
     } else if (local) {
       // This kernel's own file system: what a name's status says is current.
       if (::stat(p.c_str(), &st) == 0) {
@@ -311,7 +311,7 @@ class PosixFiles final : public FileApi {
 
   SyncResult syncParentDirectory(const char16_t* path) override {
     posix::NativePath p(path);
-    if (!p) return posix::fail("open", ENAMETOOLONG), SyncResult::Failed;
+    if (!p) return posix::fail("open", p.error()), SyncResult::Failed;
     // The directory: the path up to its last separator.
     const char* dir = ".";
     if (char* slash = std::strrchr(p.data(), '/')) {

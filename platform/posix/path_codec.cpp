@@ -1,36 +1,31 @@
 #include "platform/posix/path_codec.h"
 
+#include <cerrno>
+
 #include "platform/utf8_codec.h"
 
 namespace platform::posix {
 
-std::string toNative(const char16_t* path) {
-  std::string out;
+NativePath::NativePath(const char16_t* path) {
   const char16_t* end = path;
   while (*end != u'\0') ++end;
-  utf8::encode(path, end, out);
-  return out;
-}
-
-NativePath::NativePath(const char16_t* path) {
-  std::size_t n = 0;
-  for (const char16_t* p = path; *p != u'\0';) {
-    const char16_t* end = p;
-    while (*end != u'\0' && end - p < 2) ++end;
-    const utf8::Encoded e = utf8::encodeOne(p, end);
-    if (n + e.count >= sizeof bytes_) {
-      bytes_[0] = '\0';
+  const utf8::KeptBytes kept = utf8::encodeKeepingBytes(path, end, bytes_, sizeof bytes_ - 1);
+  switch (kept.status) {
+    case utf8::KeptBytes::Status::Encoded:
+      bytes_[kept.size] = '\0';
       return;
-    }
-    for (std::size_t i = 0; i < e.count; ++i) bytes_[n++] = e.bytes[i];
-    p += e.units;
+    case utf8::KeptBytes::Status::NoSuchName:
+      error_ = EILSEQ;
+      break;
+    case utf8::KeptBytes::Status::TooLong:
+      error_ = ENAMETOOLONG;
+      break;
   }
-  bytes_[n] = '\0';
-  fits_ = true;
+  bytes_[0] = '\0';
 }
 
-bool fromNative(const char* bytes, std::size_t size, std::u16string& out) {
-  return utf8::decodeExactly(bytes, size, out);
+void fromNative(const char* bytes, std::size_t size, std::u16string& out) {
+  utf8::decodeKeepingBytes(bytes, size, out);
 }
 
 }  // namespace platform::posix

@@ -25,7 +25,7 @@ std::u16string programPath() {
     // readlink cuts silently: only a result shorter than the buffer is whole.
     if (size < bytes.size()) {
       std::u16string path;
-      if (!posix::fromNative(bytes.data(), size, path)) return {};
+      posix::fromNative(bytes.data(), size, path);
       return path;
     }
     if (bytes.size() >= kLongest) return {};
@@ -59,9 +59,9 @@ std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
-bool argumentDecodesExactly(const char* bytes, std::size_t size) {
-  std::u16string decoded;
-  return utf8::decodeExactly(bytes, size, decoded);
+bool pathFromArgument(const char* bytes, std::size_t size, std::u16string& path) {
+  posix::fromNative(bytes, size, path);
+  return true;
 }
 
 bool isSystemHelpSwitch(const std::string& /*argument*/) { return false; }

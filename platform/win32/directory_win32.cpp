@@ -41,7 +41,6 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
     return false;
   }
   state_->pending = false;
-  entry.unrepresentable = false;
   entry.name = reinterpret_cast<const char16_t*>(state_->data.cFileName);
   entry.nameLength = static_cast<std::uint32_t>(::wcslen(state_->data.cFileName));
   entry.isDirectory = (state_->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -72,9 +72,8 @@ std::vector<std::string> argumentsAsUtf8(int argc, char** argv) {
 
 // Encoded from the wide command line, an argument always decodes back to
 // itself; the check still stops the narrow fallback's code-page bytes.
-bool argumentDecodesExactly(const char* bytes, std::size_t size) {
-  std::u16string decoded;
-  return utf8::decodeExactly(bytes, size, decoded);
+bool pathFromArgument(const char* bytes, std::size_t size, std::u16string& path) {
+  return utf8::decodeExactly(bytes, size, path);
 }
 
 bool isSystemHelpSwitch(const std::string& argument) { return argument == "/?"; }

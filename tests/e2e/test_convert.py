@@ -83,6 +83,16 @@ class ConversionRunTest(unittest.TestCase):
                 self.assertEqual(media.probe(os.path.join(self.dir, output)), (codec, width, height, frames))
                 self.assertEqual(media.decode_errors(os.path.join(self.dir, output)), "")
 
+    @unittest.skipIf(avdtool.WINDOWS, "Windows names are UTF-16")
+    def test_names_that_are_not_utf8_convert_under_their_own_bytes(self):
+        # Latin-1; the long name's temporary name is cut by its bytes on disk.
+        latin, long = os.path.join(os.fsencode(self.dir), b"caf\xe9"), b"\xff/" + b"\xe9" * 247
+        avdtool.write_tree(latin, {b"cam\xe9.avd": self.mjpeg, long + b".avd": self.h264})
+        status, out, err = avdtool.run([latin])
+        self.assertEqual((status, err), (0, b""))
+        self.assertTrue(out.startswith(avdtool.banner(self.dir + "/caf\\xe9")), out)
+        self.assertEqual(set(files_below(latin)), {b"cam\xe9.avi", long + b".flv"})
+
     def test_rerun_over_a_converted_tree_finds_nothing(self):
         self.put("a.avd", self.mjpeg)
         self.run_tool()
