@@ -36,6 +36,7 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   file_ = platform::ScopedFile(platform::files().openForRead(path_.c_str()));
   if (!file_) return false;
   openOrder_ = g_opened.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (keepAccessTime_) platform::files().keepAccessTime(file_.get());
   platform::files().adviseSequential(file_.get());
   return true;
 }
@@ -75,6 +76,7 @@ bool AvdReader::refill(std::uint32_t n) {
   if (!file_) {
     file_ = platform::ScopedFile(fs.openForRead(path_.c_str()));
     if (!file_) return false;
+    if (keepAccessTime_) fs.keepAccessTime(file_.get());
   }
   const std::uint32_t size = n > chunk_ ? n : chunk_;
   buffer_.clear();
