@@ -269,6 +269,20 @@ std::optional<ConversionOutcome> indexFrames(AvdReader& reader, WriterIf& writer
   return std::nullopt;
 }
 
+// Reads the frames to their end, asking the writer about each instead of
+// writing it: what a conversion comes to, short of its commit.
+FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer) {
+  xtd::strview frame;
+  std::uint32_t ticks = 0;
+  for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
+    if (platform::interruptSignal() != 0) return failed(ConversionOutcome::because(Reason::Interrupted));
+    if (!writer.indexFrame(&frame, reader.record().seconds, reader.record().microseconds, kind)) {
+      return failed(writerRefused(writer));
+    }
+  }
+  return endOfFrames(path, reader);
+}
+
 // The conversion up to complete outputs, which go to the finisher; an
 // outcome only when the conversion ended before that.
 std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
@@ -286,10 +300,11 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   Outputs out;
   if (first && first->type == AvdRecordHeader::kStreamHeader) out.writer.reset(createWriter(path, &header, options.format));
   if (!out.writer) return noWriter(path, reader, first, header);
-  // Converted by an earlier run that kept it: counted, not told.
+  // Converted by an earlier run that kept it: read through, but not written
+  // again, so that this run tells what that one did.
   if (options.keepArchives &&
       madeFromUnchanged(reader.statusAtClaim(), plannedOutputs(path, out.writer->outputExtension(), options))) {
-    return ConversionOutcome::because(Reason::Converted);
+    return readThrough(path, reader, *out.writer).outcome;
   }
   if (!out.writer->open(&header)) return writerRefused(*out.writer);
   if (options.timestamps) {
@@ -341,19 +356,12 @@ ConversionOutcome survey(xtd::wstrview path, AvdReader& reader, const Options& o
   if (!writer) return noWriter(path, reader, first, header);
   found.outputs = plannedOutputs(path, writer->outputExtension(), options);
   if (options.keepArchives && madeFromUnchanged(reader.statusAtClaim(), found.outputs)) {
-    found.alreadyConverted = true;
-    return ConversionOutcome::because(Reason::Converted);
+    const ConversionOutcome earlier = readThrough(path, reader, *writer).outcome;
+    found.alreadyConverted = earlier.reason == Reason::Converted;
+    return earlier;
   }
   if (!writer->acceptsHeader(&header)) return writerRefused(*writer);
-  xtd::strview frame;
-  std::uint32_t ticks = 0;
-  for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
-    if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
-    if (!writer->indexFrame(&frame, reader.record().seconds, reader.record().microseconds, kind)) {
-      return writerRefused(*writer);
-    }
-  }
-  const FramesEnd end = endOfFrames(path, reader);
+  const FramesEnd end = readThrough(path, reader, *writer);
   if (!end.complete) return end.outcome;
   // Complete outputs are committed, and a directory at a final name refuses
   // the rename.
@@ -361,7 +369,8 @@ ConversionOutcome survey(xtd::wstrview path, AvdReader& reader, const Options& o
     xtd::dwstring name(output.path);
     platform::FileStatus status;
     if (platform::files().pathStatus(name.c_str(), status) && status.kind == platform::FileKind::Directory) {
-      ConversionOutcome o = ConversionOutcome::because(Reason::OutputFailed, platform::simulatedError(SystemError::Kind::IsDirectory));
+      ConversionOutcome o =
+          ConversionOutcome::because(Reason::OutputFailed, platform::simulatedError(SystemError::Kind::IsDirectory));
       o.subject = ConversionOutcome::Subject::Output;
       o.extension = output.extension;
       return o;
