@@ -6,6 +6,7 @@
 
 #include "app/archive_list.h"
 #include "app/console_text.h"
+#include "app/dry_run.h"
 #include "app/file_convert_task.h"
 #include "app/file_locator.h"
 #include "app/finisher.h"
@@ -61,6 +62,7 @@ int appMain(xtd::wstrview path, const Options& options) {
   } else {
     locator.setPath(path);
   }
+  locator.keepAccessTimes(options.dryRun);
   locator.findFiles(xtd::wstrview::literal(kArchiveExtension));
   if (platform::interruptSignal() != 0) {
     // Stopped during the scan: nothing has been opened yet.
@@ -74,6 +76,18 @@ int appMain(xtd::wstrview path, const Options& options) {
   writeBanner(xtd::strview(printable.data(), static_cast<std::uint32_t>(printable.size())), options.format);
 
   const auto total = static_cast<std::uint32_t>(archives.count());
+  if (options.dryRun) {
+    const int dryStatus = dryRun(archives, options);
+    if (platform::interruptSignal() != 0) {
+      // What the scan skipped is told; the archives not looked at are not.
+      report(runReport, !locator.path().empty(), nullptr, ConversionOutcome::Reason::NotStarted);
+      platform::interruptHandled();
+      return platform::interruptExitStatus();
+    }
+    writeClosingLine(total > 0, false);
+    const int status = report(runReport, !locator.path().empty(), nullptr, ConversionOutcome::Reason::NotStarted);
+    return status > dryStatus ? status : dryStatus;
+  }
   progress().restart(total);
   ConversionRun run;
   run.archives = &archives;

@@ -26,9 +26,10 @@ void writeBanner(xtd::strview printablePath, OutputFormat format) {
   put("##################################################\n\n");
 }
 
-void writeClosingLine(bool archivesFound) {
+void writeClosingLine(bool archivesFound, bool lineOpen) {
   if (archivesFound) {
-    put("\nfinished.");
+    if (lineOpen) put("\n");
+    put("finished.");
   } else {
     put("finished - no avd files found in directory!");
   }

@@ -6,4 +6,5 @@
 // The fixed texts the tool prints around the progress line; the banner
 // names the format H.264 recordings become.
 void writeBanner(xtd::strview printablePath, OutputFormat format = OutputFormat::Flv);
-void writeClosingLine(bool archivesFound);
+// `lineOpen`: the progress line still waits for its end.
+void writeClosingLine(bool archivesFound, bool lineOpen = true);

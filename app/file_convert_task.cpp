@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/earlier_outputs.h"
 #include "app/finisher.h"
 #include "commit/leftovers.h"
 #include "app/progress.h"
@@ -268,12 +269,27 @@ std::optional<ConversionOutcome> indexFrames(AvdReader& reader, WriterIf& writer
   return std::nullopt;
 }
 
+// Reads the frames to their end, asking the writer about each instead of
+// writing it: what a conversion comes to, short of its commit.
+FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer) {
+  xtd::strview frame;
+  std::uint32_t ticks = 0;
+  for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
+    if (platform::interruptSignal() != 0) return failed(ConversionOutcome::because(Reason::Interrupted));
+    if (!writer.indexFrame(&frame, reader.record().seconds, reader.record().microseconds, kind)) {
+      return failed(writerRefused(writer));
+    }
+  }
+  return endOfFrames(path, reader);
+}
+
 // The conversion up to complete outputs, which go to the finisher; an
 // outcome only when the conversion ended before that.
 std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
                                         const Leftovers* leftovers, const Options& options) {
   // Asked to stop: no conversion begins.
   if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::NotStarted);
+  reader.keepAccessTime(options.keepArchives);
   if (std::optional<ConversionOutcome> refused = claim(path, reader)) return refused;
   // Only while the archive is held, and only those nobody has touched for
   // a while: a run through another view of the directory may hold it too.
@@ -284,6 +300,12 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   Outputs out;
   if (first && first->type == AvdRecordHeader::kStreamHeader) out.writer.reset(createWriter(path, &header, options.format));
   if (!out.writer) return noWriter(path, reader, first, header);
+  // Converted by an earlier run that kept it: read through, but not written
+  // again, so that this run tells what that one did.
+  if (options.keepArchives &&
+      madeFromUnchanged(reader.statusAtClaim(), plannedOutputs(path, out.writer->outputExtension(), options))) {
+    return readThrough(path, reader, *out.writer).outcome;
+  }
   if (!out.writer->open(&header)) return writerRefused(*out.writer);
   if (options.timestamps) {
     out.subtitles = std::make_unique<SubtitleWriter>(path);
@@ -314,8 +336,47 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   std::vector<std::unique_ptr<StagedFile>> outputs;
   outputs.push_back(out.writer->takeOutput());
   if (out.subtitles) outputs.push_back(out.subtitles->takeOutput());
-  finisher.take(CompletedConversion(reader.holdArchive(), std::move(outputs), outcome));
+  CompletedConversion done(reader.holdArchive(), std::move(outputs), outcome);
+  done.keepArchive = options.keepArchives;
+  finisher.take(std::move(done));
   return std::nullopt;
+}
+
+// What convert would come to, found by reading alone: the same steps up to
+// the commit, with the writer asked about the header and every frame
+// instead of writing them, and the outputs' names looked at.
+ConversionOutcome survey(xtd::wstrview path, AvdReader& reader, const Options& options, ArchiveSurvey& found) {
+  if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::NotStarted);
+  reader.keepAccessTime(true);
+  if (std::optional<ConversionOutcome> refused = claim(path, reader)) return *refused;
+  xtd::strview header;
+  const AvdRecordHeader* first = reader.readRecord(header);
+  std::unique_ptr<WriterIf> writer;
+  if (first && first->type == AvdRecordHeader::kStreamHeader) writer.reset(createWriter(path, &header, options.format));
+  if (!writer) return noWriter(path, reader, first, header);
+  found.outputs = plannedOutputs(path, writer->outputExtension(), options);
+  if (options.keepArchives && madeFromUnchanged(reader.statusAtClaim(), found.outputs)) {
+    const ConversionOutcome earlier = readThrough(path, reader, *writer).outcome;
+    found.alreadyConverted = earlier.reason == Reason::Converted;
+    return earlier;
+  }
+  if (!writer->acceptsHeader(&header)) return writerRefused(*writer);
+  const FramesEnd end = readThrough(path, reader, *writer);
+  if (!end.complete) return end.outcome;
+  // Complete outputs are committed, and a directory at a final name refuses
+  // the rename.
+  for (const PlannedOutput& output : found.outputs) {
+    xtd::dwstring name(output.path);
+    platform::FileStatus status;
+    if (platform::files().pathStatus(name.c_str(), status) && status.kind == platform::FileKind::Directory) {
+      ConversionOutcome o =
+          ConversionOutcome::because(Reason::OutputFailed, platform::simulatedError(SystemError::Kind::IsDirectory));
+      o.subject = ConversionOutcome::Subject::Output;
+      o.extension = output.extension;
+      return o;
+    }
+  }
+  return end.outcome;
 }
 
 // Commits each conversion as it completes, for conversions one at a time.
@@ -357,6 +418,17 @@ ConversionOutcome convertArchive(xtd::wstrview path, const Options& options) {
   } catch (...) {
     return ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
   }
+}
+
+ArchiveSurvey surveyArchive(xtd::wstrview path, AvdReader& reader, const Options& options) {
+  ArchiveSurvey found;
+  try {
+    found.outcome = survey(path, reader, options, found);
+  } catch (...) {
+    found.outcome = ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
+  }
+  reader.closeArchive();
+  return found;
 }
 
 bool convertedElsewhere(xtd::wstrview archive) {

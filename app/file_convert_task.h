@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <optional>
+#include <vector>
 
 #include "app/archive_list.h"
+#include "app/earlier_outputs.h"
 #include "app/options.h"
 #include "commit/conversion_outcome.h"
 #include "commit/leftovers.h"
@@ -64,6 +66,21 @@ ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader, const Op
 // `leftovers`: the temporary files the scan found beside the archive.
 std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
                                                 const Leftovers* leftovers = nullptr, const Options& options = Options());
+
+// What a run would do with one archive, found without changing anything.
+struct ArchiveSurvey {
+  // Converted when a run would convert it (or, keeping archives, skip it as
+  // `alreadyConverted`); else the reason the run would give.
+  ConversionOutcome outcome;
+  // The outputs it would write, once its stream header is known.
+  std::vector<PlannedOutput> outputs;
+  bool alreadyConverted = false;
+};
+
+// Reads the archive at `path` as far as a conversion would, with the same
+// claim on it (a run that meets it leaves the archive to this one), and
+// writes nothing; its access time stays where the system allows.
+ArchiveSurvey surveyArchive(xtd::wstrview path, AvdReader& reader, const Options& options);
 
 // Whether the archive at `archive` is gone and an output of its name is in
 // place: another run has converted it.

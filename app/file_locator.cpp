@@ -22,7 +22,7 @@ void FileLocator::scan(xtd::wstrview dir) {
   xtd::dwstring entry(base.view());
   const std::uint32_t baseLength = entry.length();
   platform::DirectoryListing listing;
-  if (!listing.open(base.c_str(), base.length())) {
+  if (!listing.open(base.c_str(), base.length(), keepAccessTimes_)) {
     unreadable(dir, platform::lastFileError());
     return;
   }

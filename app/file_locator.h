@@ -21,6 +21,9 @@ class FileLocator {
   FileLocator& operator=(const FileLocator&) = delete;
 
   void setPath(xtd::wstrview dir) { path_.assign(dir); }
+  // Listing leaves the directories' access times as they are, where the
+  // system allows.
+  void keepAccessTimes(bool keep) { keepAccessTimes_ = keep; }
   const xtd::dwstring& path() const { return path_; }
   int count() const { return count_; }
 
@@ -42,6 +45,7 @@ class FileLocator {
   xtd::dwstring path_;
   xtd::dwstring ext_;
   int count_ = 0;
+  bool keepAccessTimes_ = false;
   ArchiveList* list_;
   RunReport* report_;
   // Directories already walked: a link or junction back into the tree must

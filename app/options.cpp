@@ -39,6 +39,12 @@ constexpr OptionSpec kOptions[] = {
     {"--timestamps", '\0', nullptr,
      [](ParsedCommandLine& into, const std::string&, std::string&) { return into.options.timestamps = true; },
      "also write NAME.srt, showing the capture time"},
+    {"--keep-archives", '\0', nullptr,
+     [](ParsedCommandLine& into, const std::string&, std::string&) { return into.options.keepArchives = true; },
+     "convert, but leave every archive as it was"},
+    {"--dry-run", 'n', nullptr,
+     [](ParsedCommandLine& into, const std::string&, std::string&) { return into.options.dryRun = true; },
+     "say what a run would do, and change nothing"},
     {"--help", 'h', nullptr,
      [](ParsedCommandLine& into, const std::string&, std::string&) {
        into.action = Action::Help;

@@ -11,6 +11,11 @@
 struct Options {
   OutputFormat format = OutputFormat::Flv;
   bool timestamps = false;
+  // Every archive stays as it was; one whose outputs this run made earlier
+  // from it, unchanged since, is not converted again.
+  bool keepArchives = false;
+  // Says what a run would do and changes nothing.
+  bool dryRun = false;
 };
 
 // What a command line asks for.

@@ -51,7 +51,8 @@ std::string systemReason(const ConversionOutcome& o, xtd::wstrview archive) {
   return text + platform::describe(o.error);
 }
 
-// The reason in plain words, as the report gives it.
+}  // namespace
+
 std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
   switch (o.reason) {
     case Reason::Converted:
@@ -114,7 +115,8 @@ std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
     case Reason::Displaced:
       return "output written, archive kept: another file took the output's name";
     case Reason::MetadataNotSet:
-      return "archive deleted, but the output lacks its owner, permissions or times: " + systemReason(o, archive);
+      return std::string(o.archiveKept ? "archive kept as asked" : "archive deleted") +
+             ", but the output lacks its owner, permissions or times: " + systemReason(o, archive);
     case Reason::OutOfMemory:
       return "out of memory";
     case Reason::PathTooLong:
@@ -124,6 +126,8 @@ std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
   }
   return "unknown outcome";
 }
+
+namespace {
 
 const char* prefixOf(const ConversionOutcome& o) {
   if (o.converted()) return "avdconv: converted ";

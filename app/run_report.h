@@ -16,6 +16,10 @@
 // costs nothing here but a count.
 class ArchiveList;
 
+// The reason in plain words, as the report gives it for the archive at
+// `archive`.
+std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive);
+
 class RunReport {
  public:
   RunReport() = default;

@@ -37,6 +37,7 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   if (!file_) return false;
   filePosition_ = 0;
   openOrder_ = g_opened.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (keepAccessTime_) platform::files().keepAccessTime(file_.get());
   // A file read in one refill needs no advice.
   if (opened_.size > chunk_) platform::files().adviseSequential(file_.get());
   return true;
@@ -78,6 +79,7 @@ bool AvdReader::refill(std::uint32_t n) {
     file_ = platform::ScopedFile(fs.openForRead(path_.c_str()));
     if (!file_) return false;
     filePosition_ = 0;
+    if (keepAccessTime_) fs.keepAccessTime(file_.get());
   }
   const std::uint32_t size = n > chunk_ ? n : chunk_;
   buffer_.clear();

@@ -36,6 +36,9 @@ class AvdReader {
   // Opens the archive for reading; others may keep it open for writing.
   // Refuses anything but a regular file, without blocking.
   bool openArchive(xtd::wstrview path);
+  // From the next open on, reads leave the archive's access time as it is
+  // where the system allows: the archive stays as it was.
+  void keepAccessTime(bool keep) { keepAccessTime_ = keep; }
 
   // Who holds the archive's lock once this reader has asked for it.
   enum class Claim : std::uint8_t {
@@ -47,6 +50,8 @@ class AvdReader {
   // Takes the lock that keeps other runs of the program off the archive.
   // Throws std::bad_alloc without memory to record it.
   Claim claimArchive();
+  // The archive as it stood when it was claimed.
+  const platform::FileStatus& statusAtClaim() const { return opened_; }
 
   // Whether the archive's name still means the file this reader opened.
   enum class Name : std::uint8_t { Same, Gone, Other, Unknown };
@@ -142,6 +147,7 @@ class AvdReader {
   std::uint64_t openOrder_ = 0;
   bool eof_ = false;
   bool keepCached_ = false;
+  bool keepAccessTime_ = false;
   AvdRecordHeader header_;
 
   End end_ = End::None;

@@ -45,18 +45,23 @@ const StagedFile* lackingMetadata(const CompletedConversion& c) {
   return nullptr;
 }
 
+// A conversion whose outputs are in place, told with what they lack.
+ConversionOutcome converted(const CompletedConversion& c, ConversionOutcome outcome) {
+  if (const StagedFile* lacking = lackingMetadata(c)) {
+    outcome.reason = Reason::MetadataNotSet;
+    outcome.extension = lacking->extension();
+    return about(outcome, Subject::Temporary, lacking->metadataFailure().error);
+  }
+  return outcome;
+}
+
 ConversionOutcome afterRemoval(const ArchiveHold::Removal& removal, const CompletedConversion& c, ConversionOutcome outcome) {
   switch (removal.result) {
     case platform::RemoveResult::Removed:
     case platform::RemoveResult::Gone:
       // Gone: another run converted it meanwhile, or someone removed it;
       // either way its output is in place and the archive is not.
-      if (const StagedFile* lacking = lackingMetadata(c)) {
-        outcome.reason = Reason::MetadataNotSet;
-        outcome.extension = lacking->extension();
-        return about(outcome, Subject::Temporary, lacking->metadataFailure().error);
-      }
-      return outcome;
+      return converted(c, outcome);
     case platform::RemoveResult::Changed:
       outcome.reason = Reason::Changed;
       return outcome;
@@ -157,7 +162,12 @@ void commitConversions(CompletedConversion* batch, std::size_t count, const Comp
     CompletedConversion& c = batch[i];
     if (c.committed && c.outcome.reason == Reason::Converted) {
       try {
-        c.outcome = afterRemoval(c.archive.remove(), c, c.outcome);
+        if (c.keepArchive) {
+          c.outcome.archiveKept = true;
+          c.outcome = converted(c, c.outcome);
+        } else {
+          c.outcome = afterRemoval(c.archive.remove(), c, c.outcome);
+        }
       } catch (const std::bad_alloc&) {
         c.outcome = outOfMemory(c.outcome);
       }

@@ -18,7 +18,8 @@
 //    (commitConversions).
 // 5. An archive is removed only while its name means the file read,
 //    unchanged, with no writer seen, or, where writers cannot be seen, after
-//    a quiet period (ArchiveHold::remove, ArchiveRemoval).
+//    a quiet period (ArchiveHold::remove, ArchiveRemoval); not at all when
+//    the run keeps its archives (CompletedConversion::keepArchive).
 // 6. The temporary files go before the archive's lock is released: no other
 //    run may take the archive while this run's files are still there
 //    (~CompletedConversion).
@@ -45,6 +46,8 @@ struct CompletedConversion {
   // Converted, or why the archive stays although its output is written.
   ConversionOutcome outcome;
   bool committed = false;
+  // The archive stays as it is once its outputs are committed.
+  bool keepArchive = false;
 
   CompletedConversion(ArchiveHold a, std::vector<std::unique_ptr<StagedFile>> o, const ConversionOutcome& why)
       : archive(std::move(a)), outputs(std::move(o)), outcome(why) {}

@@ -50,6 +50,8 @@ struct ConversionOutcome {
   enum class Subject : std::uint8_t { Archive, Temporary, Output, Directory };
 
   Reason reason = Reason::Converted;
+  // Converted, and the archive left as it was, as the run was asked.
+  bool archiveKept = false;
   Stop stop = Stop::None;
   Subject subject = Subject::Archive;
   std::uint32_t number = 0;

@@ -27,8 +27,10 @@ class DirectoryListing {
 
   // `directory` is a zero-terminated path ending in the separator; it holds
   // `length` units before the terminator. False when it cannot be listed,
-  // with the reason in lastFileError().
-  bool open(const char16_t* directory, std::uint32_t length);
+  // with the reason in lastFileError(). `keepAccessTime`: listing leaves the
+  // directory's access time as it is, where the system lets this reader ask
+  // for that (as FileApi::keepAccessTime).
+  bool open(const char16_t* directory, std::uint32_t length, bool keepAccessTime = false);
   // The next entry; false at the end of the listing or on an error, which
   // error() then tells.
   bool next(DirectoryEntry& entry);

@@ -284,6 +284,9 @@ class FileApi {
   // report nothing and do nothing where the system takes no such hint.
   // The file is to be read once, from start to end.
   virtual void adviseSequential(FileHandle) {}
+  // Reads through `f` leave the file's access time as it is, where the
+  // system lets this reader ask for that (the file's owner, on Linux).
+  virtual void keepAccessTime(FileHandle) {}
   // The cached pages of the range (a length of 0: to the end) will not be
   // needed again.
   virtual void adviseDone(FileHandle, std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
@@ -373,6 +376,7 @@ class FileApiWrapper : public FileApi {
   }
   FileHandle streamHandle(Stream* s) override { return target_.streamHandle(s); }
   void adviseSequential(FileHandle f) override { target_.adviseSequential(f); }
+  void keepAccessTime(FileHandle f) override { target_.keepAccessTime(f); }
   void adviseDone(FileHandle f, std::uint64_t offset, std::uint64_t length) override {
     target_.adviseDone(f, offset, length);
   }

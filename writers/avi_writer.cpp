@@ -4,12 +4,20 @@
 #include "writers/stream_header.h"
 
 AVIWriter::AVIWriter(xtd::wstrview archivePath)
-    : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"avi", 3)).view(), u"avi")) {}
+    : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"avi", 3)).view(), u"avi")) {
+  sized_.runningLength = AviFile::kHeaderSize;
+}
 
-bool AVIWriter::open(const xtd::strview* header) {
-  if (file_ || failure_.kind != WriteFailure::Kind::None) return false;
+bool AVIWriter::acceptsHeader(const xtd::strview* header) {
   StreamHeader h;
   if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kMjpeg) return refuse(WriteFailure::Kind::Header);
+  return true;
+}
+
+bool AVIWriter::open(const xtd::strview* header) {
+  if (file_ || failure_.kind != WriteFailure::Kind::None || !acceptsHeader(header)) return false;
+  StreamHeader h;
+  parseStreamHeader(*header, h);
   const std::uint32_t fps = h.framesPerSecond == 0 ? 30 : h.framesPerSecond;
   framesPerSecond_ = fps;
   if (!output_->createStream(AviFile::kStreamBufferSize)) return refuse(WriteFailure::Kind::Output);
@@ -28,6 +36,14 @@ bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*tic
   if (!aviFrameFits(file_.get(), frame->length)) return refuse(WriteFailure::Kind::Limit);
   if (!aviWriteFrame(stream_.get(), frame->data, frame->length)) return refuse(WriteFailure::Kind::Output);
   ++frames_;
+  return true;
+}
+
+bool AVIWriter::indexFrame(const xtd::strview* frame, std::uint32_t, std::uint32_t, int) {
+  if (failure_.kind != WriteFailure::Kind::None) return false;
+  if (!aviFrameFits(&sized_, frame->length)) return refuse(WriteFailure::Kind::Limit);
+  sized_.runningLength += 8 + frame->length + (frame->length & 1u);
+  ++sized_.mainHeader.totalFrames;
   return true;
 }
 

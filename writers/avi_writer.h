@@ -11,7 +11,10 @@ class AVIWriter : public WriterIf {
  public:
   explicit AVIWriter(xtd::wstrview archivePath);
 
+  bool acceptsHeader(const xtd::strview* header) override;
   bool open(const xtd::strview* header) override;
+  // Only the size the file would reach: what writeFrame refuses for its frames.
+  bool indexFrame(const xtd::strview* frame, std::uint32_t seconds, std::uint32_t microseconds, int kind) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;
   // Frame i is shown at i / rate.
   std::int64_t frameTime() const override { return frames_ == 0 ? 0 : timeOf(frames_ - 1); }
@@ -39,6 +42,8 @@ class AVIWriter : public WriterIf {
     return static_cast<std::int64_t>(frame * 1000000 / framesPerSecond_);
   }
 
+  // The file indexFrame's frames would make, for its size alone.
+  AviFile sized_;
   bool completed_ = false;
   std::uint32_t framesPerSecond_ = 30;
   std::uint64_t frames_ = 0;

@@ -27,8 +27,7 @@ void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
 FLVWriter::FLVWriter(xtd::wstrview archivePath)
     : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view(), u"flv")) {}
 
-bool FLVWriter::open(const xtd::strview* header) {
-  if (opened_ || failure_.kind != WriteFailure::Kind::None) return false;
+bool FLVWriter::acceptsHeader(const xtd::strview* header) {
   StreamHeader h;
   if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264) return refuse(WriteFailure::Kind::Header);
   // The profile, compatibility and level bytes follow the NAL header byte,
@@ -37,6 +36,13 @@ bool FLVWriter::open(const xtd::strview* header) {
       h.pps.length > FlvHeaderBlock::kMaxParameterSetSize) {
     return refuse(WriteFailure::Kind::Header);
   }
+  return true;
+}
+
+bool FLVWriter::open(const xtd::strview* header) {
+  if (opened_ || failure_.kind != WriteFailure::Kind::None || !acceptsHeader(header)) return false;
+  StreamHeader h;
+  parseStreamHeader(*header, h);
   pictureSize(h.sps, width_, height_);
 
   FlvHeaderBlock block;

@@ -25,6 +25,7 @@ class FLVWriter : public WriterIf {
 
   explicit FLVWriter(xtd::wstrview archivePath);
 
+  bool acceptsHeader(const xtd::strview* header) override;
   // Creates the output file once the header has been accepted.
   bool open(const xtd::strview* header) override;
   bool writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int kind) override;

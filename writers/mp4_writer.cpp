@@ -52,14 +52,20 @@ std::int32_t compositionMs(const xtd::strview& frame) {
 MP4Writer::MP4Writer(xtd::wstrview archivePath)
     : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"mp4", 3)).view(), u"mp4")) {}
 
-bool MP4Writer::open(const xtd::strview* header) {
-  if (opened_ || failure_.kind != WriteFailure::Kind::None) return false;
+bool MP4Writer::acceptsHeader(const xtd::strview* header) {
   StreamHeader h;
   if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264) return refuse(WriteFailure::Kind::Header);
   // The profile, compatibility and level bytes follow the NAL header byte.
   if (h.sps.length < 4 || h.sps.length > kMaxAvcParameterSetSize || h.pps.length > kMaxAvcParameterSetSize) {
     return refuse(WriteFailure::Kind::Header);
   }
+  return true;
+}
+
+bool MP4Writer::open(const xtd::strview* header) {
+  if (opened_ || failure_.kind != WriteFailure::Kind::None || !acceptsHeader(header)) return false;
+  StreamHeader h;
+  parseStreamHeader(*header, h);
   sps_.assign(h.sps);
   pps_.assign(h.pps);
   H264ParseContext context;
@@ -80,7 +86,8 @@ bool MP4Writer::open(const xtd::strview* header) {
 }
 
 bool MP4Writer::indexFrame(const xtd::strview* frame, std::uint32_t seconds, std::uint32_t microseconds, int kind) {
-  if (!opened_ || headWritten_ || failure_.kind != WriteFailure::Kind::None) return false;
+  // Unopened in a dry run, which only asks.
+  if (headWritten_ || failure_.kind != WriteFailure::Kind::None) return false;
   switch (classify(*frame)) {
     case Frame::EndOfSequence:
       return true;

@@ -24,6 +24,7 @@ class MP4Writer : public WriterIf {
 
   explicit MP4Writer(xtd::wstrview archivePath);
 
+  bool acceptsHeader(const xtd::strview* header) override;
   bool open(const xtd::strview* header) override;
   bool wantsIndex() const override { return true; }
   bool indexFrame(const xtd::strview* frame, std::uint32_t seconds, std::uint32_t microseconds, int kind) override;

@@ -17,12 +17,17 @@ class WriterIf {
  public:
   virtual ~WriterIf() = default;
 
+  // Whether the archive's stream header is one this writer converts, asked
+  // without creating anything; false records why. Open asks it first.
+  virtual bool acceptsHeader(const xtd::strview* header) = 0;
   // Prepares the output for frames; false leaves the writer refusing them.
   virtual bool open(const xtd::strview* header) = 0;
   // A writer that needs every frame's size and time before it writes the
   // first (an MP4's index comes before its frames) is given each frame here
   // first, with its capture time, in a pass of its own; the same frames then
-  // come again through writeFrame. False refuses the frame.
+  // come again through writeFrame. False refuses the frame. A dry run gives
+  // every writer, unopened, every frame here alone: a frame writeFrame would
+  // refuse for what it holds is refused here too.
   virtual bool wantsIndex() const { return false; }
   virtual bool indexFrame(const xtd::strview* /*frame*/, std::uint32_t /*seconds*/, std::uint32_t /*microseconds*/,
                           int /*kind*/) {

@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -24,7 +25,7 @@ DirectoryListing::~DirectoryListing() {
   if (state_->dir) ::closedir(state_->dir);
 }
 
-bool DirectoryListing::open(const char16_t* directory, std::uint32_t /*length*/) {
+bool DirectoryListing::open(const char16_t* directory, std::uint32_t /*length*/, bool keepAccessTime) {
   if (state_->dir) ::closedir(state_->dir);
   state_->dir = nullptr;
   state_->error = SystemError{};
@@ -32,8 +33,15 @@ bool DirectoryListing::open(const char16_t* directory, std::uint32_t /*length*/)
   if (!path) return posix::fail("opendir", path.error());
   state_->path = path.c_str();
   state_->dir = ::opendir(path.c_str());
-  if (!state_->dir) posix::fail("opendir");
-  return state_->dir != nullptr;
+  if (!state_->dir) return posix::fail("opendir");
+  // Before the first read; refused (and then without effect) for a directory
+  // of another owner.
+  if (keepAccessTime) {
+    const int f = ::dirfd(state_->dir);
+    const int flags = ::fcntl(f, F_GETFL);
+    if (flags != -1) ::fcntl(f, F_SETFL, flags | O_NOATIME);
+  }
+  return true;
 }
 
 const SystemError& DirectoryListing::error() const { return state_->error; }

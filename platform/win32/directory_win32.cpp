@@ -19,7 +19,9 @@ DirectoryListing::~DirectoryListing() {
   if (state_->find != INVALID_HANDLE_VALUE) ::FindClose(state_->find);
 }
 
-bool DirectoryListing::open(const char16_t* directory, std::uint32_t length) {
+// A listing has no way to ask for the access time to stay: that is the
+// volume's setting.
+bool DirectoryListing::open(const char16_t* directory, std::uint32_t length, bool /*keepAccessTime*/) {
   if (state_->find != INVALID_HANDLE_VALUE) ::FindClose(state_->find);
   std::u16string pattern(directory, length);
   pattern += u"*.*";
