@@ -5,12 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "app/shard.h"
 #include "writers/create_writer.h"
 
 // What the options ask of a run.
 struct Options {
   OutputFormat format = OutputFormat::Flv;
   bool timestamps = false;
+  // --report FILE: the report file's path; empty for none.
+  std::u16string report;
+  // --shard K/N: the run's share of the archives.
+  Shard shard;
 };
 
 // What a command line asks for.
