@@ -424,8 +424,12 @@ void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick now) {
       ArchiveFacts facts;
       ReportingSink sink(*run_.finisher, *run_.reportFile, facts);
       outcome = convertArchive(current_.path.view(), reader, sink, current_.leftovers.get(), run_.options, &facts);
-      if (outcome && outcome->reason != ConversionOutcome::Reason::WaitingForOtherName) {
-        run_.reportFile->expect(current_.path.view(), std::move(facts));
+      try {
+        if (outcome && outcome->reason != ConversionOutcome::Reason::WaitingForOtherName) {
+          run_.reportFile->expect(current_.path.view(), std::move(facts));
+        }
+      } catch (const std::bad_alloc&) {
+        // The line goes without the facts; the outcome stands.
       }
     }
   } catch (...) {

@@ -20,6 +20,12 @@ bool ReportFile::create(xtd::wstrview path) {
   platform::FileStatus status;
   if (!file_ || !platform::files().status(file_.get(), status)) return false;
   identity_ = status.identity;
+  // The scan compares with what a look-up by name gives: Wine tells no
+  // volume through a handle whose file was renamed while it was open.
+  platform::FileStatus named;
+  if (platform::files().pathStatus(path_.c_str(), named) && named.identity.index == identity_.index) {
+    identity_ = named.identity;
+  }
   return true;
 }
 
