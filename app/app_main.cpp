@@ -13,6 +13,7 @@
 #include "app/printable_name.h"
 #include "app/program_directory.h"
 #include "app/progress.h"
+#include "app/report_file.h"
 #include "app/run_report.h"
 #include "commit/archive_name.h"
 #include "ostra/task_dispatcher.h"
@@ -51,12 +52,39 @@ int report(RunReport& report, bool directoryKnown, ArchiveList* rest, Conversion
 
 int appMain(xtd::wstrview path, const Options& options) {
   Ostra::TaskDispatcher dispatcher;
+  // Outlives everything that may tell an outcome.
+  ReportFile reportFile;
+  const bool reporting = !options.report.empty();
   RunReport runReport;
+  if (reporting) {
+    // Before the scan: a report that cannot be written is a bad value, and
+    // nothing is touched.
+    const xtd::wstrview reportPath(options.report.data(), static_cast<std::uint32_t>(options.report.size()));
+    if (!reportFile.create(reportPath)) {
+      const std::string line = "avdconv: cannot create the report " + printableName(reportPath) + ": " +
+                               platform::describe(platform::lastFileError()) + "\n";
+      platform::writeStderr(line.data(), line.size());
+      return 2;
+    }
+    runReport.setListener(
+        [&reportFile](xtd::wstrview archive, const ConversionOutcome& outcome) { reportFile.record(archive, outcome); });
+  }
+  // The report file's summary, with the status it is to end with.
+  auto done = [&](int status) {
+    if (!reporting || reportFile.finish(runReport.converted(), runReport.kept(), runReport.skipped(), status)) {
+      return status;
+    }
+    const std::string line = reportFile.failure();
+    platform::writeStderr(line.data(), line.size());
+    return status == 0 ? 1 : status;
+  };
   Finisher finisher([&runReport](xtd::wstrview archive, const ConversionOutcome& outcome) {
     runReport.record(archive, outcome);
   });
   ArchiveList archives;
   FileLocator locator(&archives, &runReport);
+  locator.setShard(options.shard);
+  if (reporting) locator.exclude(reportFile.identity());
   if (namesProgramDirectory(path)) {
     locator.setPath(programDirectory().view());
   } else {
@@ -69,7 +97,7 @@ int appMain(xtd::wstrview path, const Options& options) {
     static constexpr char kStopped[] = "avdconv: interrupted during the scan; no archive was touched\n";
     platform::writeStderr(kStopped, sizeof kStopped - 1);
     platform::interruptHandled();
-    return platform::interruptExitStatus();
+    return done(platform::interruptExitStatus());
   }
 
   const std::string printable = printableName(locator.path().view());
@@ -94,6 +122,7 @@ int appMain(xtd::wstrview path, const Options& options) {
   run.report = &runReport;
   run.finisher = &finisher;
   run.options = options;
+  if (reporting) run.reportFile = &reportFile;
   if (total > 0) {
     // Tasks for the workers, not for the archives: each takes the next
     // archive off the list when it comes to it.
@@ -106,7 +135,7 @@ int appMain(xtd::wstrview path, const Options& options) {
       platform::flushStdout();
       static constexpr char kNoWorkers[] = "avdconv: cannot start the workers: out of memory\n";
       platform::writeStderr(kNoWorkers, sizeof kNoWorkers - 1);
-      return 1;
+      return done(1);
     }
     // The main thread works as the second worker until the last task ends
     // the run.
@@ -134,7 +163,7 @@ int appMain(xtd::wstrview path, const Options& options) {
   // to take them off the list.
   const int status = report(runReport, !locator.path().empty(), &archives,
                             interrupted ? ConversionOutcome::Reason::NotStarted : ConversionOutcome::Reason::OutOfMemory);
-  if (!interrupted) return status;
+  if (!interrupted) return done(status);
   platform::interruptHandled();
-  return platform::interruptExitStatus();
+  return done(platform::interruptExitStatus());
 }

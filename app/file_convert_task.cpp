@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "app/earlier_outputs.h"
+#include "app/archive_facts.h"
 #include "app/finisher.h"
 #include "commit/leftovers.h"
 #include "app/progress.h"
+#include "app/report_file.h"
 #include "app/run_report.h"
 #include "archive/avd_reader.h"
 #include "commit/held_archive.h"
@@ -226,6 +228,7 @@ FramesEnd endOfFrames(xtd::wstrview path, AvdReader& reader) {
 struct Outputs {
   std::unique_ptr<WriterIf> writer;
   std::unique_ptr<SubtitleWriter> subtitles;
+  ArchiveFacts* facts = nullptr;  // for the report file
 };
 
 // Feeds the writer the frames from the reader's position, at most `limit`
@@ -244,6 +247,7 @@ std::optional<ConversionOutcome> writeFrames(xtd::wstrview path, AvdReader& read
     if (out.subtitles && !out.subtitles->addFrame(out.writer->frameTime(), reader.record().seconds, reader.record().microseconds)) {
       return writerRefused(*out.subtitles);
     }
+    if (out.facts) out.facts->addFrame(reader.record().seconds, reader.record().microseconds);
   }
   // A second pass must meet every frame the first one indexed.
   if (limit != kAllFrames && written != limit) {
@@ -286,10 +290,11 @@ FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer) {
 // The conversion up to complete outputs, which go to the finisher; an
 // outcome only when the conversion ended before that.
 std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
-                                        const Leftovers* leftovers, const Options& options) {
+                                        const Leftovers* leftovers, const Options& options, ArchiveFacts* facts) {
   // Asked to stop: no conversion begins.
   if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::NotStarted);
   reader.keepAccessTime(options.keepArchives);
+  reader.hashContent(facts != nullptr);
   if (std::optional<ConversionOutcome> refused = claim(path, reader)) return refused;
   // Only while the archive is held, and only those nobody has touched for
   // a while: a run through another view of the directory may hold it too.
@@ -298,6 +303,7 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   xtd::strview header;
   const AvdRecordHeader* first = reader.readRecord(header);
   Outputs out;
+  out.facts = facts;
   if (first && first->type == AvdRecordHeader::kStreamHeader) out.writer.reset(createWriter(path, &header, options.format));
   if (!out.writer) return noWriter(path, reader, first, header);
   // Converted by an earlier run that kept it: read through, but not written
@@ -336,6 +342,11 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   std::vector<std::unique_ptr<StagedFile>> outputs;
   outputs.push_back(out.writer->takeOutput());
   if (out.subtitles) outputs.push_back(out.subtitles->takeOutput());
+  if (facts) {
+    for (const auto& output : outputs) facts->outputs.push_back(outputFacts(*output));
+    facts->bytesRead = reader.bytesRead();
+    facts->archiveSha256 = reader.contentDigest();
+  }
   CompletedConversion done(reader.holdArchive(), std::move(outputs), outcome);
   done.keepArchive = options.keepArchives;
   finisher.take(std::move(done));
@@ -379,6 +390,23 @@ ConversionOutcome survey(xtd::wstrview path, AvdReader& reader, const Options& o
   return end.outcome;
 }
 
+// Gives the report file an archive's facts before its conversion goes to
+// be committed: the commit may tell the outcome at once.
+class ReportingSink final : public CompletionSink {
+ public:
+  ReportingSink(CompletionSink& next, ReportFile& file, ArchiveFacts& facts) : next_(next), file_(file), facts_(facts) {}
+
+  void take(CompletedConversion conversion) override {
+    file_.expect(conversion.archive.path().view(), std::move(facts_));
+    next_.take(std::move(conversion));
+  }
+
+ private:
+  CompletionSink& next_;
+  ReportFile& file_;
+  ArchiveFacts& facts_;
+};
+
 // Commits each conversion as it completes, for conversions one at a time.
 class CommitAtOnce final : public CompletionSink {
  public:
@@ -392,14 +420,22 @@ class CommitAtOnce final : public CompletionSink {
 }  // namespace
 
 std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
-                                                const Leftovers* leftovers, const Options& options) {
+                                                const Leftovers* leftovers, const Options& options,
+                                                ArchiveFacts* facts) {
   std::optional<ConversionOutcome> outcome;
   try {
-    outcome = convert(path, reader, finisher, leftovers, options);
+    outcome = convert(path, reader, finisher, leftovers, options, facts);
   } catch (...) {
     // Out of memory (nothing else is thrown here): this archive stays, the
     // others go on.
     outcome = ConversionOutcome::because(Reason::OutOfMemory);
+  }
+  // An archive left without output: what was read of it.
+  if (facts && outcome) {
+    facts->frames = 0;
+    facts->outputs.clear();
+    facts->bytesRead = reader.bytesRead();
+    facts->archiveSha256 = reader.contentDigest();
   }
   reader.closeArchive();
   return outcome;
@@ -454,7 +490,20 @@ void FileConvertTask::run(Ostra::TaskContext& context, Ostra::Tick now) {
   std::optional<ConversionOutcome> outcome;
   try {
     AvdReader reader;
-    outcome = convertArchive(current_.path.view(), reader, *run_.finisher, current_.leftovers.get(), run_.options);
+    if (!run_.reportFile) {
+      outcome = convertArchive(current_.path.view(), reader, *run_.finisher, current_.leftovers.get(), run_.options);
+    } else {
+      ArchiveFacts facts;
+      ReportingSink sink(*run_.finisher, *run_.reportFile, facts);
+      outcome = convertArchive(current_.path.view(), reader, sink, current_.leftovers.get(), run_.options, &facts);
+      try {
+        if (outcome && outcome->reason != ConversionOutcome::Reason::WaitingForOtherName) {
+          run_.reportFile->expect(current_.path.view(), std::move(facts));
+        }
+      } catch (const std::bad_alloc&) {
+        // The line goes without the facts; the outcome stands.
+      }
+    }
   } catch (...) {
     outcome = ConversionOutcome::because(ConversionOutcome::Reason::OutOfMemory);
   }

@@ -13,8 +13,10 @@
 #include "xtd/dstring.h"
 
 class AvdReader;
+struct ArchiveFacts;
 class CompletionSink;
 class Finisher;
+class ReportFile;
 class RunReport;
 
 // What the tasks of one run share: the archives the scan found, the
@@ -23,6 +25,8 @@ struct ConversionRun {
   ArchiveList* archives = nullptr;
   RunReport* report = nullptr;
   Finisher* finisher = nullptr;
+  // With --report: where each archive's facts go.
+  ReportFile* reportFile = nullptr;
   Options options;
   std::atomic<int> tasks{0};
 };
@@ -63,9 +67,12 @@ ConversionOutcome convertArchive(xtd::wstrview path, AvdReader& reader, const Op
 // The conversion with a finisher that commits complete outputs in batches
 // and records their outcomes: an outcome here only when the conversion
 // ended before its output was complete.
-// `leftovers`: the temporary files the scan found beside the archive.
+// `leftovers`: the temporary files the scan found beside the archive;
+// `facts`, when given, learns what the report file tells of the archive,
+// before the conversion goes to the finisher.
 std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& reader, CompletionSink& finisher,
-                                                const Leftovers* leftovers = nullptr, const Options& options = Options());
+                                                const Leftovers* leftovers = nullptr, const Options& options = Options(),
+                                                ArchiveFacts* facts = nullptr);
 
 // What a run would do with one archive, found without changing anything.
 struct ArchiveSurvey {

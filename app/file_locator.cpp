@@ -4,10 +4,13 @@
 #include "app/run_report.h"
 #include "platform/interrupts.h"
 #include "platform/paths.h"
+#include "platform/utf8_codec.h"
 #include "commit/temporary_name.h"
 
 void FileLocator::findFiles(xtd::wstrview ext) {
   ext_.assign(ext);
+  rootLength_ = path_.length();
+  if (rootLength_ != 0 && path_[rootLength_ - 1] != platform::kPathSeparator) ++rootLength_;
   scan(path_.view());
 }
 
@@ -46,7 +49,7 @@ void FileLocator::scan(xtd::wstrview dir) {
     if (walked) {
       scan(entry.view());
       entered = false;
-    } else if (matched) {
+    } else if (matched && takes(entry.view())) {
       enter();
       if (list_) list_->addArchive(name);
       found(entry.view());
@@ -57,6 +60,25 @@ void FileLocator::scan(xtd::wstrview dir) {
     entry.resize(baseLength);
   }
   if (listing.error()) unreadable(dir, listing.error());
+}
+
+bool FileLocator::takes(xtd::wstrview path) const {
+  if (shard_.count > 1) {
+    std::string relative;
+    const std::uint32_t from = rootLength_ < path.length ? rootLength_ : path.length;
+    platform::utf8::encode(path.data + from, path.data + path.length, relative);
+    // One spelling on every system: a Windows name cannot hold a "/".
+    for (char& c : relative) {
+      if (c == static_cast<char>(platform::kPathSeparator)) c = '/';
+    }
+    if (!shard_.takes(relative)) return false;
+  }
+  if (excluded_) {
+    xtd::dwstring name(path);
+    platform::FileStatus status;
+    if (platform::files().pathStatus(name.c_str(), status) && status.identity == *excluded_) return false;
+  }
+  return true;
 }
 
 void FileLocator::unreadable(xtd::wstrview dir, const platform::SystemError& error) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <set>
 
+#include "app/shard.h"
 #include "commit/conversion_outcome.h"
 #include "platform/directory.h"
 #include "xtd/dstring.h"
@@ -27,6 +29,11 @@ class FileLocator {
   const xtd::dwstring& path() const { return path_; }
   int count() const { return count_; }
 
+  // Only the archives of `shard` go on the list.
+  void setShard(const Shard& shard) { shard_ = shard; }
+  // The file with this identity is no archive (the report file).
+  void exclude(const platform::FileIdentity& identity) { excluded_ = identity; }
+
   // Scans the locator's path for files ending in `ext`.
   void findFiles(xtd::wstrview ext);
   // Walks `dir` and everything below it.
@@ -41,6 +48,8 @@ class FileLocator {
 
  private:
   void unreadable(xtd::wstrview dir, const platform::SystemError& error);
+  // Whether the archive at `path` is this run's to convert.
+  bool takes(xtd::wstrview path) const;
 
   xtd::dwstring path_;
   xtd::dwstring ext_;
@@ -48,6 +57,11 @@ class FileLocator {
   bool keepAccessTimes_ = false;
   ArchiveList* list_;
   RunReport* report_;
+  Shard shard_;
+  std::optional<platform::FileIdentity> excluded_;
+  // The length of the locator's path with its separator: what precedes
+  // the path a shard is chosen by.
+  std::uint32_t rootLength_ = 0;
   // Directories already walked: a link or junction back into the tree must
   // not make the walk endless or find an archive twice.
   std::set<platform::FileIdentity> visited_;

@@ -4,6 +4,7 @@
 
 #include "app/printable_name.h"
 #include "platform/program.h"
+#include "platform/utf8_codec.h"
 
 namespace {
 
@@ -33,6 +34,29 @@ bool setFormat(ParsedCommandLine& into, const std::string& value, std::string& w
   return true;
 }
 
+bool setReport(ParsedCommandLine& into, const std::string& value, std::string& why) {
+  if (value.empty()) {
+    why = "needs a file name";
+    return false;
+  }
+  if (!platform::argumentDecodesExactly(value.data(), value.size()) ||
+      !platform::utf8::decodeExactly(value.data(), value.size(), into.options.report)) {
+    why = "takes a name in UTF-8, not '" + printableBytes(value) + "'";
+    return false;
+  }
+  return true;
+}
+
+bool setShard(ParsedCommandLine& into, const std::string& value, std::string& why) {
+  const std::optional<Shard> shard = Shard::parse(value);
+  if (!shard) {
+    why = "takes K/N with 1 <= K <= N, not '" + printableBytes(value) + "'";
+    return false;
+  }
+  into.options.shard = *shard;
+  return true;
+}
+
 // Every option, in the order the help text lists them.
 constexpr OptionSpec kOptions[] = {
     {"--format", '\0', "FORMAT", setFormat, "write H.264 recordings as flv (the default) or mp4"},
@@ -45,6 +69,8 @@ constexpr OptionSpec kOptions[] = {
     {"--dry-run", 'n', nullptr,
      [](ParsedCommandLine& into, const std::string&, std::string&) { return into.options.dryRun = true; },
      "say what a run would do, and change nothing"},
+    {"--report", '\0', "FILE", setReport, "write one JSON line per archive, with SHA-256 hashes, to FILE"},
+    {"--shard", '\0', "K/N", setShard, "convert only shard K of N of the archives"},
     {"--help", 'h', nullptr,
      [](ParsedCommandLine& into, const std::string&, std::string&) {
        into.action = Action::Help;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/shard.h"
 #include "writers/create_writer.h"
 
 // What the options ask of a run.
@@ -16,6 +17,10 @@ struct Options {
   bool keepArchives = false;
   // Says what a run would do and changes nothing.
   bool dryRun = false;
+  // --report FILE: the report file's path; empty for none.
+  std::u16string report;
+  // --shard K/N: the run's share of the archives.
+  Shard shard;
 };
 
 // What a command line asks for.

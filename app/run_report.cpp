@@ -51,6 +51,14 @@ std::string systemReason(const ConversionOutcome& o, xtd::wstrview archive) {
   return text + platform::describe(o.error);
 }
 
+const char* prefixOf(const ConversionOutcome& o) {
+  if (o.converted()) return "avdconv: converted ";
+  return o.skipped() ? "avdconv: skipped " : "avdconv: kept ";
+}
+
+// Another run may still turn these into "converted by another run".
+bool unsettled(const ConversionOutcome& o) { return o.reason == Reason::InUse || o.reason == Reason::Displaced; }
+
 }  // namespace
 
 std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
@@ -127,23 +135,17 @@ std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
   return "unknown outcome";
 }
 
-namespace {
-
-const char* prefixOf(const ConversionOutcome& o) {
-  if (o.converted()) return "avdconv: converted ";
-  return o.skipped() ? "avdconv: skipped " : "avdconv: kept ";
-}
-
-}  // namespace
-
 void RunReport::record(xtd::wstrview path, const ConversionOutcome& outcome) noexcept {
   if (outcome.converted()) converted_.fetch_add(1, std::memory_order_relaxed);
+  const bool tellNow = listener_ && !unsettled(outcome);
+  if (tellNow) listener_(path, outcome);
   if (outcome.reason == Reason::Converted) return;
   try {
-    Entry entry{xtd::dwstring(path), outcome};
+    Entry entry{xtd::dwstring(path), outcome, tellNow};
     Ostra::LockGuard guard(lock_);
     entries_.push_back(std::move(entry));
   } catch (const std::bad_alloc&) {
+    if (listener_ && !tellNow) listener_(path, outcome);
     unnamed_.fetch_add(1, std::memory_order_relaxed);
     if (outcome.failed()) unnamedFailed_.store(true, std::memory_order_relaxed);
   }
@@ -172,6 +174,7 @@ bool RunReport::write(const Sink& out, ArchiveList* rest, ConversionOutcome::Rea
       ++kept;
     }
     line(e->outcome, e->path.view());
+    if (listener_ && !e->told) listener_(e->path.view(), e->outcome);
   }
   // The archives no task took, in the order they were found: told as they
   // come off the list, without a copy of their names.
@@ -181,7 +184,10 @@ bool RunReport::write(const Sink& out, ArchiveList* rest, ConversionOutcome::Rea
     ++kept;
     restFailed_ = restFailed_ || left.failed();
     line(left, taken.path.view());
+    if (listener_) listener_(taken.path.view(), left);
   }
+  kept_ = kept;
+  skipped_ = skipped;
   if (unnamed != 0) {
     wrote = true;
     out("avdconv: " + std::to_string(unnamed) +

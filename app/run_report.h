@@ -16,9 +16,9 @@
 // costs nothing here but a count.
 class ArchiveList;
 
-// The reason in plain words, as the report gives it for the archive at
-// `archive`.
-std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive);
+// Why an archive is kept or skipped (or what a converted one lacks), in the
+// words of its line: "unknown codec 3", "output name is a directory".
+std::string describeOutcome(const ConversionOutcome& outcome, xtd::wstrview archive);
 
 class RunReport {
  public:
@@ -31,6 +31,15 @@ class RunReport {
   void record(xtd::wstrview path, const ConversionOutcome& outcome) noexcept;
 
   std::uint32_t converted() const { return converted_.load(std::memory_order_relaxed); }
+  // After write: the counts it gave (also when it wrote nothing).
+  std::uint64_t kept() const { return kept_; }
+  std::uint64_t skipped() const { return skipped_; }
+
+  // Told every outcome once, as soon as it is final: at once, or, for one
+  // that another run may still settle, by write. Set before the run; it
+  // must not throw.
+  using Listener = std::function<void(xtd::wstrview path, const ConversionOutcome& outcome)>;
+  void setListener(Listener listener) { listener_ = std::move(listener); }
 
   // Once the run is over: an archive left to another run, or whose output
   // name another run took, that the other run has converted meanwhile is no
@@ -63,7 +72,12 @@ class RunReport {
   struct Entry {
     xtd::dwstring path;
     ConversionOutcome outcome;
+    bool told = false;  // to the listener
   };
+
+  Listener listener_;
+  std::uint64_t kept_ = 0;
+  std::uint64_t skipped_ = 0;
 
   mutable Ostra::Lock lock_{"RunReport"};
   std::vector<Entry> entries_;

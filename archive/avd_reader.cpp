@@ -33,6 +33,16 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   endOffset_ = tailOffset_ = examined_ = failedReadOffset_ = 0;
   readError_ = platform::SystemError{};
   endStatus_ = platform::FileStatus{};
+  readTo_ = hashedTo_ = 0;
+  hashBroken_ = false;
+  digest_.reset();
+  if (!hashing_) {
+    hasher_.reset();
+  } else if (!hasher_) {
+    hasher_ = std::make_unique<platform::Sha256>();
+  } else {
+    hasher_->finish();  // what an archive before left in it goes
+  }
   file_ = platform::ScopedFile(platform::files().openForRead(path_.c_str(), &opened_));
   if (!file_) return false;
   filePosition_ = 0;
@@ -104,6 +114,7 @@ bool AvdReader::refill(std::uint32_t n) {
     return false;
   }
   filePosition_ = start + got;
+  took(start, buffer_.data(), got);
   filePos_ += got;
   if (got != 0) buffer_.extend(got);
   remaining_ = got;
@@ -185,6 +196,7 @@ AvdReader::Tail AvdReader::scanTail() {
   buffer_.reserve(size);
   std::uint64_t at = tailOffset_;
   for (;;) {
+    const std::uint64_t from = at;
     std::uint64_t data = at;
     std::uint32_t got = 0;
     // A hole reads as zeros and need not be read.
@@ -196,8 +208,13 @@ AvdReader::Tail AvdReader::scanTail() {
       endOffset_ = at + got;
       return Tail::ReadFailed;
     }
+    if (at > from) skipped(from, at);
+    took(at, buffer_.data(), got);
     if (got == 0) break;
-    if (!allZeros(buffer_.data(), got)) return Tail::Data;
+    if (!allZeros(buffer_.data(), got)) {
+      hashRest(at + got);
+      return Tail::Data;
+    }
     at += got;
   }
   examined_ = at;
@@ -210,6 +227,9 @@ AvdReader::Extent AvdReader::checkExtent() {
     readError_ = platform::lastFileError();
     return Extent::Unknown;
   }
+  // The hash is of the file as this status describes it, or there is none.
+  if (hasher_ && !hashBroken_ && hashedTo_ == endStatus_.size) digest_ = hasher_->finish();
+  hashBroken_ = true;
   if (endStatus_.size == examined_) return Extent::Whole;
   return endStatus_.size > examined_ ? Extent::Grew : Extent::Shrank;
 }
@@ -218,6 +238,48 @@ ArchiveHold AvdReader::holdArchive() {
   ArchiveHold hold(path_.view(), std::move(file_), std::move(held_), endStatus_, openOrder_);
   closeArchive();
   return hold;
+}
+
+void AvdReader::took(std::uint64_t offset, const char* data, std::uint32_t got) {
+  const std::uint64_t end = offset + got;
+  if (end > readTo_) readTo_ = end;
+  if (!hasher_ || hashBroken_ || end <= hashedTo_) return;
+  if (offset > hashedTo_) {
+    hashBroken_ = true;
+    return;
+  }
+  // The unread tail of a refill, or a second pass, is read again: only what
+  // lies beyond the bytes hashed so far is new.
+  const std::uint64_t seen = hashedTo_ - offset;
+  hasher_->update(data + seen, static_cast<std::size_t>(got - seen));
+  hashedTo_ = end;
+}
+
+void AvdReader::skipped(std::uint64_t offset, std::uint64_t end) {
+  if (end > readTo_) readTo_ = end;
+  if (!hasher_ || hashBroken_ || end <= hashedTo_ || offset > hashedTo_) return;
+  static const char zeros[64 * 1024] = {};
+  while (hashedTo_ < end) {
+    const std::uint64_t step = end - hashedTo_ < sizeof zeros ? end - hashedTo_ : sizeof zeros;
+    hasher_->update(zeros, static_cast<std::size_t>(step));
+    hashedTo_ += step;
+  }
+}
+
+void AvdReader::hashRest(std::uint64_t offset) {
+  if (!hasher_ || hashBroken_) return;
+  platform::FileApi& fs = platform::files();
+  const std::uint32_t size = buffer_.capacity();
+  for (std::uint64_t at = offset;;) {
+    std::uint32_t got = 0;
+    if (!fs.seek(file_.get(), at) || !fs.read(file_.get(), buffer_.data(), size, got)) {
+      hashBroken_ = true;
+      return;
+    }
+    if (got == 0) return;
+    took(at, buffer_.data(), got);
+    at += got;
+  }
 }
 
 void AvdReader::rewind(std::uint64_t offset) {

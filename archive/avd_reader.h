@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 #include "commit/archive_hold.h"
 #include "archive/avd_record_header.h"
 #include "commit/held_archive.h"
 #include "platform/files.h"
+#include "platform/sha256.h"
 #include "xtd/dstring.h"
 
 // Walks one archive record by record. Records are handed out as views into
@@ -116,12 +119,29 @@ class AvdReader {
   // Releases the file; the buffer's storage and the path stay.
   void closeArchive();
 
+  // Whether the archives opened from now on are hashed as they are read:
+  // each byte once, in order, however often it is read.
+  void hashContent(bool hash) { hashing_ = hash; }
+  // Once checkExtent found the archive whole: its SHA-256, the bytes behind
+  // a stop read to the end for it; none when the archive was not read whole
+  // (or not hashed). Kept until the next open.
+  const std::optional<platform::Sha256::Digest>& contentDigest() const { return digest_; }
+  // How far into the archive the reading went (holes skipped included),
+  // each byte counted once. Kept until the next open.
+  std::uint64_t bytesRead() const { return readTo_; }
+
   // Overrides the refill size (tests use it to reach buffer boundaries).
   void setChunkForTesting(std::uint32_t chunk) { chunk_ = chunk; }
   std::uint32_t bufferCapacity() const { return buffer_.capacity(); }
 
  private:
   bool refill(std::uint32_t n);
+  // Notes `got` bytes read at `offset` for the count and the hash.
+  void took(std::uint64_t offset, const char* data, std::uint32_t got);
+  // Notes a hole from `offset` to `end` skipped by a read: zeros.
+  void skipped(std::uint64_t offset, std::uint64_t end);
+  // Reads the file from `offset` to its end for the hash alone.
+  void hashRest(std::uint64_t offset);
   // The offset of the first byte not handed out yet.
   std::uint64_t position() const { return filePos_ - remaining_; }
   const AvdRecordHeader* ended(End how, std::uint64_t offset, xtd::strview& out);
@@ -159,4 +179,13 @@ class AvdReader {
   std::uint64_t failedReadOffset_ = 0;
   platform::SystemError readError_;
   platform::FileStatus endStatus_;
+
+  bool hashing_ = false;
+  std::unique_ptr<platform::Sha256> hasher_;
+  // The hash holds the file's bytes before this offset; a read that left a
+  // gap behind it breaks the hash.
+  std::uint64_t hashedTo_ = 0;
+  bool hashBroken_ = false;
+  std::optional<platform::Sha256::Digest> digest_;
+  std::uint64_t readTo_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ostra/tick_time.h"
+#include "platform/sha256.h"
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
 #include "tests/support/temp_dir.h"
@@ -255,3 +256,56 @@ TEST_F(AvdReaderTest, ArchiveLargerThanFourGibibytesIsReadToTheEnd) {
 }
 
 }  // namespace
+
+// The hash of an archive read whole is the hash of its bytes, each once and
+// in order, whatever the refills read twice, a second pass reads again, or
+// the tail scan skips as a hole or reads only to tell data from padding.
+TEST_F(AvdReaderTest, HashesEveryByteOfAnArchiveReadWholeOnce) {
+  AvdBuilder frames;
+  frames.mjpegHeader(25, 8, 8);
+  for (int i = 0; i < 30; ++i) frames.frame(std::string(static_cast<std::size_t>(i * 11 % 53), 'a' + i % 26), i);
+  const std::string body = frames.bytes();
+  const struct {
+    const char* shape;
+    std::string bytes;
+    std::uint64_t hole;  // zeros appended as a hole
+  } archives[] = {
+      {"ends between records", body, 0},
+      {"last record cut short", body + std::string("\x01\x09\x00\x00" "12345678abc", 15), 0},
+      {"second session behind", body + body, 0},
+      {"damage and padding behind", body + std::string(12, '\x07') + std::string(300, '\0'), 0},
+      {"stream header and a hole behind", body + std::string(AvdBuilder().mjpegHeader(25, 8, 8).bytes()), 70000},
+  };
+  for (const auto& a : archives) {
+    const auto file = write(a.bytes);
+    if (a.hole) std::filesystem::resize_file(file, a.bytes.size() + a.hole);
+    std::string whole = a.bytes + std::string(a.hole, '\0');
+    for (const std::uint32_t chunk : {12u, 31u, 100u, 0u}) {
+      for (const bool secondPass : {false, true}) {
+        SCOPED_TRACE(std::string(a.shape) + " chunk " + std::to_string(chunk) + (secondPass ? " two passes" : ""));
+        AvdReader reader;
+        reader.hashContent(true);
+        if (chunk) reader.setChunkForTesting(chunk);
+        const xtd::dwstring path = avdtest::widePath(file);
+        ASSERT_TRUE(reader.openArchive(path.view()));
+        xtd::strview view;
+        ASSERT_NE(reader.readRecord(view), nullptr);
+        const std::uint64_t firstFrame = reader.nextOffset();
+        std::uint32_t ticks;
+        while (reader.nextFrame(view, &ticks) != -1) {
+        }
+        if (reader.end() == AvdReader::End::InvalidType || reader.end() == AvdReader::End::StreamHeader) {
+          ASSERT_NE(reader.scanTail(), AvdReader::Tail::ReadFailed);
+        }
+        reader.checkExtent();
+        if (secondPass) {
+          reader.rewind(firstFrame);
+          while (reader.nextFrame(view, &ticks) != -1) {
+          }
+        }
+        EXPECT_EQ(reader.contentDigest(), platform::Sha256::of(whole.data(), whole.size()));
+        EXPECT_EQ(reader.bytesRead(), whole.size());
+      }
+    }
+  }
+}
