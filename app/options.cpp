@@ -4,7 +4,6 @@
 
 #include "app/printable_name.h"
 #include "platform/program.h"
-#include "platform/utf8_codec.h"
 
 namespace {
 
@@ -39,8 +38,8 @@ bool setReport(ParsedCommandLine& into, const std::string& value, std::string& w
     why = "needs a file name";
     return false;
   }
-  if (!platform::argumentDecodesExactly(value.data(), value.size()) ||
-      !platform::utf8::decodeExactly(value.data(), value.size(), into.options.report)) {
+  // The file's name as the system spells it, as for the directory.
+  if (!platform::pathFromArgument(value.data(), value.size(), into.options.report)) {
     why = "takes a name in UTF-8, not '" + printableBytes(value) + "'";
     return false;
   }
