@@ -34,6 +34,8 @@ struct ArchiveFacts {
   std::uint64_t bytesRead = 0;
   // None when the archive was not read whole.
   std::optional<Digest> archiveSha256;
+  // The outputs are those an earlier run made from the archive, as found.
+  bool earlierOutputs = false;
 
   void addFrame(std::uint32_t seconds, std::uint32_t microseconds) {
     if (frames++ == 0) first = Time{seconds, microseconds};
@@ -46,3 +48,5 @@ struct ArchiveFacts {
 // leaves nothing to hash on the way). No digest when it cannot be read back
 // or is no longer the file written. Throws std::bad_alloc.
 ArchiveFacts::Output outputFacts(const StagedFile& output);
+// The facts of an output an earlier run left at `path`.
+ArchiveFacts::Output existingOutputFacts(xtd::wstrview path);

@@ -275,7 +275,7 @@ std::optional<ConversionOutcome> indexFrames(AvdReader& reader, WriterIf& writer
 
 // Reads the frames to their end, asking the writer about each instead of
 // writing it: what a conversion comes to, short of its commit.
-FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer) {
+FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer, ArchiveFacts* facts = nullptr) {
   xtd::strview frame;
   std::uint32_t ticks = 0;
   for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
@@ -283,6 +283,7 @@ FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer) {
     if (!writer.indexFrame(&frame, reader.record().seconds, reader.record().microseconds, kind)) {
       return failed(writerRefused(writer));
     }
+    if (facts) facts->addFrame(reader.record().seconds, reader.record().microseconds);
   }
   return endOfFrames(path, reader);
 }
@@ -308,9 +309,15 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   if (!out.writer) return noWriter(path, reader, first, header);
   // Converted by an earlier run that kept it: read through, but not written
   // again, so that this run tells what that one did.
-  if (options.keepArchives &&
-      madeFromUnchanged(reader.statusAtClaim(), plannedOutputs(path, out.writer->outputExtension(), options))) {
-    return readThrough(path, reader, *out.writer).outcome;
+  const std::vector<PlannedOutput> planned = plannedOutputs(path, out.writer->outputExtension(), options);
+  if (options.keepArchives && madeFromUnchanged(reader.statusAtClaim(), planned)) {
+    const FramesEnd end = readThrough(path, reader, *out.writer, facts);
+    // The report lists the outputs that earlier run made, as they are.
+    if (facts && end.complete) {
+      facts->earlierOutputs = true;
+      for (const PlannedOutput& output : planned) facts->outputs.push_back(existingOutputFacts(output.path.view()));
+    }
+    return end.outcome;
   }
   if (!out.writer->open(&header)) return writerRefused(*out.writer);
   if (options.timestamps) {
@@ -431,7 +438,7 @@ std::optional<ConversionOutcome> convertArchive(xtd::wstrview path, AvdReader& r
     outcome = ConversionOutcome::because(Reason::OutOfMemory);
   }
   // An archive left without output: what was read of it.
-  if (facts && outcome) {
+  if (facts && outcome && !facts->earlierOutputs) {
     facts->frames = 0;
     facts->outputs.clear();
     facts->bytesRead = reader.bytesRead();
