@@ -315,6 +315,8 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
     // The report lists the outputs that earlier run made, as they are.
     if (facts && end.complete) {
       facts->earlierOutputs = true;
+      facts->bytesRead = reader.bytesRead();
+      facts->archiveSha256 = reader.contentDigest();
       for (const PlannedOutput& output : planned) facts->outputs.push_back(existingOutputFacts(output.path.view()));
     }
     return end.outcome;
