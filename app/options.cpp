@@ -39,6 +39,9 @@ constexpr OptionSpec kOptions[] = {
     {"--timestamps", '\0', nullptr,
      [](ParsedCommandLine& into, const std::string&, std::string&) { return into.options.timestamps = true; },
      "also write NAME.srt, showing the capture time"},
+    {"--salvage", '\0', nullptr,
+     [](ParsedCommandLine& into, const std::string&, std::string&) { return into.options.salvage = true; },
+     "also convert frames behind damage and later sessions (NAME.2.flv...)"},
     {"--help", 'h', nullptr,
      [](ParsedCommandLine& into, const std::string&, std::string&) {
        into.action = Action::Help;

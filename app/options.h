@@ -11,6 +11,8 @@
 struct Options {
   OutputFormat format = OutputFormat::Flv;
   bool timestamps = false;
+  // Frames behind damage and later recording sessions are converted too.
+  bool salvage = false;
 };
 
 // What a command line asks for.
