@@ -257,9 +257,7 @@ void AvdReader::moveTo(std::uint64_t at) {
     cursor_ = buffer_.data() + (at - begin);
     remaining_ = static_cast<std::uint32_t>(filePos_ - at);
   } else {
-    const bool keep = keepCached_;
     rewind(at);
-    keepCached_ = keep;
   }
   end_ = End::None;
 }

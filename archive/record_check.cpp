@@ -82,6 +82,17 @@ bool RecordCheck::header(const AvdRecordHeader& h, std::uint64_t offset, std::ui
   return offset <= size && size - offset >= std::uint64_t{AvdRecordHeader::kSize} + h.length;
 }
 
+bool RecordCheck::payloadStart(std::uint8_t type, std::uint32_t length, xtd::strview start) const {
+  if (start.length < (length < kStart ? length : kStart)) return false;
+  if (type == AvdRecordHeader::kStreamHeader) {
+    const std::uint32_t codecWord = xtd::load_le32(start.data + 8);
+    return codecWord == StreamHeader::kH264 || codecWord == StreamHeader::kMjpeg;
+  }
+  if (codec != StreamHeader::kH264) return byteAt(start, 0) == 0xFF && byteAt(start, 1) == 0xD8 && byteAt(start, 2) == 0xFF;
+  return byteAt(start, 0) == kVideoTag && xtd::load_be24(start.data + 1) == length - kTagHeader - kTrailer &&
+         xtd::load_be24(start.data + 8) == 0 && (byteAt(start, kTagHeader) & 0x0F) == kAvc;
+}
+
 bool RecordCheck::payload(std::uint8_t type, xtd::strview p) const {
   if (type == AvdRecordHeader::kStreamHeader) return plausibleStreamHeader(p);
   return codec == StreamHeader::kH264 ? plausibleH264Frame(p) : plausibleMjpegFrame(p);

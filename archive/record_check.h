@@ -28,6 +28,11 @@ struct RecordCheck {
   // that exists, microseconds below a second, a time within the window, and
   // a length that fits the type and the file.
   bool header(const AvdRecordHeader& h, std::uint64_t offset, std::uint64_t size) const;
+  // The first kStart bytes of the payload (all of a shorter one) of a
+  // record of type `type` and length `length`: what can be told before the
+  // rest is read.
+  static constexpr std::uint32_t kStart = 16;
+  bool payloadStart(std::uint8_t type, std::uint32_t length, xtd::strview start) const;
   // The payload of a record of type `type`, for the session's codec.
   bool payload(std::uint8_t type, xtd::strview payload) const;
 };

@@ -46,6 +46,11 @@ Result chain(Source& source, std::uint64_t at, std::uint64_t size, const RecordC
   if (v.length < kHeader) return Result::NotFound;
   const AvdRecordHeader first = AvdRecordHeader::parse(v.data);
   const std::uint32_t firstEnd = kHeader + first.length;
+  // What the start of the payload tells comes before reading all of it.
+  if (!source.bytes(at, kHeader + RecordCheck::kStart, v)) return Result::ReadFailed;
+  if (!check.payloadStart(first.type, first.length, xtd::strview(v.data + kHeader, v.length - kHeader))) {
+    return Result::NotFound;
+  }
   if (!source.bytes(at, firstEnd + kHeader, v)) return Result::ReadFailed;
   if (v.length < firstEnd) return Result::NotFound;
   const xtd::strview payload(v.data + kHeader, first.length);
@@ -61,6 +66,11 @@ Result chain(Source& source, std::uint64_t at, std::uint64_t size, const RecordC
   const AvdRecordHeader second = AvdRecordHeader::parse(v.data + firstEnd);
   if (!next.header(second, at + firstEnd, size)) return Result::NotFound;
   const std::uint32_t secondEnd = firstEnd + kHeader + second.length;
+  if (!source.bytes(at, firstEnd + kHeader + RecordCheck::kStart, v)) return Result::ReadFailed;
+  if (!next.payloadStart(second.type, second.length,
+                         xtd::strview(v.data + firstEnd + kHeader, v.length - firstEnd - kHeader))) {
+    return Result::NotFound;
+  }
   if (!source.bytes(at, secondEnd, v)) return Result::ReadFailed;
   if (v.length < secondEnd) return Result::NotFound;
   return next.payload(second.type, xtd::strview(v.data + firstEnd + kHeader, second.length)) ? Result::Found
@@ -82,7 +92,7 @@ Result find(Source& source, std::uint64_t from, std::uint64_t size, const Record
     std::uint64_t next = base + candidates;
     for (std::uint32_t i = 0; (i = nextTypeByte(v.data, i, candidates)) < candidates;) {
       const char* p = v.data + i;
-      if (std::memcmp(p, "\0\0\0\0\0\0\0\0\0\0\0\0", kHeader) == 0) {
+      if (p[0] == 0 && std::memcmp(p, "\0\0\0\0\0\0\0\0\0\0\0\0", kHeader) == 0) {
         // A zero header is no record, nor is any whose header lies wholly
         // in the same stretch of zeros.
         i = nextNonZero(v.data, i + kHeader, v.length) - (kHeader - 1);
