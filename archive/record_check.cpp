@@ -88,7 +88,9 @@ bool RecordCheck::payloadStart(std::uint8_t type, std::uint32_t length, xtd::str
     const std::uint32_t codecWord = xtd::load_le32(start.data + 8);
     return codecWord == StreamHeader::kH264 || codecWord == StreamHeader::kMjpeg;
   }
-  if (codec != StreamHeader::kH264) return byteAt(start, 0) == 0xFF && byteAt(start, 1) == 0xD8 && byteAt(start, 2) == 0xFF;
+  if (codec != StreamHeader::kH264) {
+    return byteAt(start, 0) == 0xFF && byteAt(start, 1) == 0xD8 && byteAt(start, 2) == 0xFF;
+  }
   return byteAt(start, 0) == kVideoTag && xtd::load_be24(start.data + 1) == length - kTagHeader - kTrailer &&
          xtd::load_be24(start.data + 8) == 0 && (byteAt(start, kTagHeader) & 0x0F) == kAvc;
 }
