@@ -1,5 +1,6 @@
 #include "app/file_convert_task.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -231,6 +232,18 @@ struct Outputs {
   ArchiveFacts* facts = nullptr;  // for the report file
 };
 
+// One frame to the writer, and its capture time beside it.
+std::optional<ConversionOutcome> writeFrame(AvdReader& reader, Outputs& out, xtd::strview frame, std::uint32_t ticks,
+                                            int kind) {
+  const AvdRecordHeader& record = reader.record();
+  if (!out.writer->writeFrame(&frame, &ticks, kind)) return writerRefused(*out.writer);
+  if (out.subtitles && !out.subtitles->addFrame(out.writer->frameTime(), record.seconds, record.microseconds)) {
+    return writerRefused(*out.subtitles);
+  }
+  if (out.facts) out.facts->addFrame(record.seconds, record.microseconds);
+  return std::nullopt;
+}
+
 // Feeds the writer the frames from the reader's position, at most `limit`
 // of them; an outcome when the conversion ends there.
 std::optional<ConversionOutcome> writeFrames(xtd::wstrview path, AvdReader& reader, Outputs& out,
@@ -243,11 +256,7 @@ std::optional<ConversionOutcome> writeFrames(xtd::wstrview path, AvdReader& read
     if (kind == -1) break;
     // A conversion in progress is abandoned: the writer removes its file.
     if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
-    if (!out.writer->writeFrame(&frame, &ticks, kind)) return writerRefused(*out.writer);
-    if (out.subtitles && !out.subtitles->addFrame(out.writer->frameTime(), reader.record().seconds, reader.record().microseconds)) {
-      return writerRefused(*out.subtitles);
-    }
-    if (out.facts) out.facts->addFrame(reader.record().seconds, reader.record().microseconds);
+    if (std::optional<ConversionOutcome> refused = writeFrame(reader, out, frame, ticks, kind)) return refused;
   }
   // A second pass must meet every frame the first one indexed.
   if (limit != kAllFrames && written != limit) {
@@ -286,6 +295,123 @@ FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer, A
     if (facts) facts->addFrame(reader.record().seconds, reader.record().microseconds);
   }
   return endOfFrames(path, reader);
+// The outputs of a salvage's further recording session, under the names of
+// the archive `sessionArchivePath` gives it; an outcome when they cannot be
+// had. Names another archive's outputs would have, or a directory has, are
+// left alone.
+std::optional<ConversionOutcome> startSession(xtd::wstrview path, xtd::strview header, const Options& options,
+                                              std::vector<Outputs>& sessions) {
+  const auto number = static_cast<std::uint32_t>(sessions.size() + 1);
+  xtd::dwstring stand = sessionArchivePath(path, number);
+  platform::FileApi& fs = platform::files();
+  platform::FileStatus status;
+  Outputs out;
+  out.facts = sessions.front().facts;
+  out.writer.reset(createWriter(stand.view(), &header, options.format));
+  if (!out.writer) return ConversionOutcome::because(Reason::HeaderRefused);
+  ConversionOutcome taken = ConversionOutcome::because(Reason::OutputNameTaken);
+  taken.number = number;
+  taken.extension = out.writer->outputExtension();
+  if (fs.pathStatus(stand.c_str(), status)) return taken;
+  for (const char16_t* extension : {out.writer->outputExtension(), options.timestamps ? u"srt" : nullptr}) {
+    if (!extension) continue;
+    xtd::dwstring output = outputPathFor(stand.view(), xtd::wstrview(extension, 3));
+    if (fs.pathStatus(output.c_str(), status) && status.kind == platform::FileKind::Directory) {
+      taken.extension = extension;
+      taken.error = platform::simulatedError(SystemError::Kind::IsDirectory);
+      return taken;
+    }
+  }
+  if (!out.writer->open(&header)) return writerRefused(*out.writer);
+  if (options.timestamps) {
+    out.subtitles = std::make_unique<SubtitleWriter>(stand.view());
+    if (!out.subtitles->open()) return writerRefused(*out.subtitles);
+  }
+  sessions.push_back(std::move(out));
+  return std::nullopt;
+}
+
+// A salvage: the frames of every recording session the reader finds, into
+// the first session's outputs and those of each further one, and, for
+// writers that index first, a second pass over the same records.
+std::optional<ConversionOutcome> salvage(xtd::wstrview path, AvdReader& reader, const Options& options,
+                                         std::vector<Outputs>& sessions, FramesEnd& end) {
+  xtd::strview frame;
+  std::uint32_t ticks = 0;
+  std::uint64_t frames = 0;
+  // Frames each session's writer indexed, and met again in the second pass.
+  std::vector<std::uint64_t> indexed(1, 0), met;
+  reader.keepCached(options.format == OutputFormat::Mp4);
+  for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
+    if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
+    if (kind == AvdReader::kNewSessionKind) {
+      if (std::optional<ConversionOutcome> refused = startSession(path, frame, options, sessions)) return refused;
+      indexed.push_back(0);
+      continue;
+    }
+    ++frames;
+    Outputs& out = sessions.back();
+    if (!out.writer->wantsIndex()) {
+      if (std::optional<ConversionOutcome> refused = writeFrame(reader, out, frame, ticks, kind)) return refused;
+    } else if (out.writer->indexFrame(&frame, reader.record().seconds, reader.record().microseconds, kind)) {
+      ++indexed.back();
+    } else {
+      return writerRefused(*out.writer);
+    }
+  }
+  end = endOfFrames(path, reader);
+  if (!end.complete) return end.outcome;
+
+  met.assign(indexed.size(), 0);
+  if (std::any_of(sessions.begin(), sessions.end(), [](const Outputs& o) { return o.writer->wantsIndex(); })) {
+    reader.replaySalvage();
+    std::size_t session = 0;
+    for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
+      if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
+      if (kind == AvdReader::kNewSessionKind) {
+        if (++session == sessions.size()) return ConversionOutcome::because(Reason::ChangedWhileRead);
+        continue;
+      }
+      Outputs& out = sessions[session];
+      if (!out.writer->wantsIndex()) continue;
+      if (++met[session] > indexed[session]) return ConversionOutcome::because(Reason::ChangedWhileRead);
+      if (std::optional<ConversionOutcome> refused = writeFrame(reader, out, frame, ticks, kind)) return refused;
+    }
+    if (reader.end() == AvdReader::End::ReadFailed) return readError(path, reader);
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+      if (sessions[i].writer->wantsIndex() && met[i] != indexed[i]) {
+        return ConversionOutcome::because(Reason::ChangedWhileRead);
+      }
+    }
+  }
+  // Anything but one whole session is told, and the archive stays: what was
+  // skipped may hold what no reader understands.
+  const AvdReader::Skipped& skipped = reader.skipped();
+  if (skipped.places != 0 || sessions.size() > 1) {
+    end.outcome.reason = Reason::Salvaged;
+    end.outcome.frames = frames;
+    end.outcome.outputs = static_cast<std::uint32_t>(sessions.size());
+    end.outcome.skippedBytes = skipped.bytes;
+    end.outcome.places = skipped.places;
+    end.outcome.offset = skipped.first;
+  }
+  return std::nullopt;
+}
+
+// Complete outputs go to the finisher with the archive, held, and their
+// facts to the report.
+std::optional<ConversionOutcome> handOver(AvdReader& reader, CompletionSink& finisher,
+                                          std::vector<std::unique_ptr<StagedFile>> outputs,
+                                          const ConversionOutcome& outcome, const Options& options, ArchiveFacts* facts) {
+  if (facts) {
+    for (const auto& output : outputs) facts->outputs.push_back(outputFacts(*output));
+    facts->bytesRead = reader.bytesRead();
+    facts->archiveSha256 = reader.contentDigest();
+  }
+  CompletedConversion done(reader.holdArchive(), std::move(outputs), outcome);
+  done.keepArchive = options.keepArchives;
+  finisher.take(std::move(done));
+  return std::nullopt;
 }
 
 // The conversion up to complete outputs, which go to the finisher; an
@@ -327,6 +453,25 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
     if (!out.subtitles->open()) return writerRefused(*out.subtitles);
   }
 
+  if (options.salvage) {
+    reader.salvageFrom(header, first->seconds);
+    std::vector<Outputs> sessions;
+    sessions.push_back(std::move(out));
+    FramesEnd end;
+    if (std::optional<ConversionOutcome> stopped = salvage(path, reader, options, sessions, end)) return stopped;
+    std::vector<std::unique_ptr<StagedFile>> outputs;
+    for (Outputs& session : sessions) {
+      if (!session.writer->complete(&reader.statusAtEnd())) return writerRefused(*session.writer);
+      if (session.subtitles && !session.subtitles->complete(session.writer->endTime(), &reader.statusAtEnd())) {
+        return writerRefused(*session.subtitles);
+      }
+      outputs.push_back(session.writer->takeOutput());
+      if (session.subtitles) outputs.push_back(session.subtitles->takeOutput());
+    }
+    end.outcome.extension = sessions.front().writer->outputExtension();
+    return handOver(reader, finisher, std::move(outputs), end.outcome, options, facts);
+  }
+
   const std::uint64_t firstFrame = reader.nextOffset();
   std::uint64_t indexed = kAllFrames;
   if (out.writer->wantsIndex()) {
@@ -351,15 +496,7 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   std::vector<std::unique_ptr<StagedFile>> outputs;
   outputs.push_back(out.writer->takeOutput());
   if (out.subtitles) outputs.push_back(out.subtitles->takeOutput());
-  if (facts) {
-    for (const auto& output : outputs) facts->outputs.push_back(outputFacts(*output));
-    facts->bytesRead = reader.bytesRead();
-    facts->archiveSha256 = reader.contentDigest();
-  }
-  CompletedConversion done(reader.holdArchive(), std::move(outputs), outcome);
-  done.keepArchive = options.keepArchives;
-  finisher.take(std::move(done));
-  return std::nullopt;
+  return handOver(reader, finisher, std::move(outputs), outcome, options, facts);
 }
 
 // What convert would come to, found by reading alone: the same steps up to

@@ -70,6 +70,9 @@ constexpr OptionSpec kOptions[] = {
      "say what a run would do, and change nothing"},
     {"--report", '\0', "FILE", setReport, "write one JSON line per archive, with SHA-256 hashes, to FILE"},
     {"--shard", '\0', "K/N", setShard, "convert only shard K of N of the archives"},
+    {"--salvage", '\0', nullptr,
+     [](ParsedCommandLine& into, const std::string&, std::string&) { return into.options.salvage = true; },
+     "also convert frames behind damage and later sessions (NAME.2.flv...)"},
     {"--help", 'h', nullptr,
      [](ParsedCommandLine& into, const std::string&, std::string&) {
        into.action = Action::Help;

@@ -21,6 +21,8 @@ struct Options {
   std::u16string report;
   // --shard K/N: the run's share of the archives.
   Shard shard;
+  // Frames behind damage and later recording sessions are converted too.
+  bool salvage = false;
 };
 
 // What a command line asks for.

@@ -59,6 +59,11 @@ const char* prefixOf(const ConversionOutcome& o) {
 // Another run may still turn these into "converted by another run".
 bool unsettled(const ConversionOutcome& o) { return o.reason == Reason::InUse || o.reason == Reason::Displaced; }
 
+// "1 frame", "2 frames".
+std::string counted(std::uint64_t n, const char* what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 }  // namespace
 
 std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
@@ -79,7 +84,13 @@ std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
     case Reason::StoppedEarly:
       return "stopped at byte " + std::to_string(o.offset) + " of " + std::to_string(o.size) +
              (o.stop == ConversionOutcome::Stop::StreamHeader ? " (second stream header)" : " (damaged record)") +
-             ", output written, archive kept";
+             ", output written, archive kept; --salvage converts what follows";
+    case Reason::Salvaged: {
+      std::string text = "salvaged " + counted(o.frames, "frame") + " in " + counted(o.outputs, "output") + ", skipped " +
+                         counted(o.skippedBytes, "byte") + " in " + counted(o.places, "place");
+      if (o.places != 0) text += " (the first at byte " + std::to_string(o.offset) + ")";
+      return text + ", archive kept";
+    }
     case Reason::InUse:
       return "in use by another run";
     case Reason::HeldByProgram:
@@ -110,6 +121,14 @@ std::string describeOutcome(const ConversionOutcome& o, xtd::wstrview archive) {
     case Reason::OutputFailed:
       if (o.error.kind == platform::SystemError::Kind::IsDirectory) return "output name is a directory";
       return "output could not be written: " + systemReason(o, archive);
+    case Reason::OutputNameTaken: {
+      const xtd::dwstring stand = sessionArchivePath(archive, o.number);
+      const xtd::dwstring output = outputPathFor(stand.view(), xtd::wstrview(o.extension, 3));
+      return "a further recording session needs the name " + printableName(nameOf(output.view())) + ", but " +
+             (o.error.kind == platform::SystemError::Kind::IsDirectory ? std::string("that is a directory")
+                                                                       : printableName(nameOf(stand.view())) +
+                                                                             " is another archive");
+    }
     case Reason::OutputTooLarge:
       return "output would be larger than its format can hold";
     case Reason::ChangedWhileRead:

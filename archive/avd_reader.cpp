@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ostra/tick_time.h"
+#include "writers/stream_header.h"
 
 namespace {
 
@@ -33,6 +34,10 @@ bool AvdReader::openArchive(xtd::wstrview path) {
   endOffset_ = tailOffset_ = examined_ = failedReadOffset_ = 0;
   readError_ = platform::SystemError{};
   endStatus_ = platform::FileStatus{};
+  mode_ = Mode::Plain;
+  segments_.clear();
+  segmentOpen_ = false;
+  skipped_ = Skipped{};
   readTo_ = hashedTo_ = 0;
   hashBroken_ = false;
   digest_.reset();
@@ -173,6 +178,7 @@ const AvdRecordHeader* AvdReader::readRecord(xtd::strview& out) {
 }
 
 int AvdReader::nextFrame(xtd::strview& out, std::uint32_t* ticks) {
+  if (mode_ != Mode::Plain) return mode_ == Mode::Salvage ? nextSalvaged(out, ticks) : nextReplayed(out, ticks);
   const std::uint64_t start = position();
   const AvdRecordHeader* h = readRecord(out);
   if (!h) return -1;
@@ -289,6 +295,216 @@ void AvdReader::rewind(std::uint64_t offset) {
   filePos_ = offset;
   eof_ = false;
   end_ = End::None;
+}
+
+class AvdReader::SearchSource final : public record_search::Source {
+ public:
+  explicit SearchSource(AvdReader& reader) : reader_(reader) {}
+  bool bytes(std::uint64_t at, std::uint32_t n, xtd::strview& out) override { return reader_.window(at, n, out); }
+
+ private:
+  AvdReader& reader_;
+};
+
+bool AvdReader::window(std::uint64_t at, std::uint32_t n, xtd::strview& out) {
+  // The buffer holds the bytes up to filePos_.
+  const std::uint64_t begin = filePos_ - buffer_.length();
+  const bool held = at >= begin && at <= filePos_ && (filePos_ - at >= n || eof_);
+  if (!held) {
+    buffer_.clear();
+    cursor_ = nullptr;
+    remaining_ = 0;
+    filePos_ = at;
+    eof_ = false;
+    if (!refill(n)) {
+      readError_ = platform::lastFileError();
+      return false;
+    }
+  }
+  out = xtd::strview(buffer_.data() + (at - (filePos_ - buffer_.length())), static_cast<std::uint32_t>(filePos_ - at));
+  return true;
+}
+
+void AvdReader::moveTo(std::uint64_t at) {
+  const std::uint64_t begin = filePos_ - buffer_.length();
+  if (at >= begin && at <= filePos_ && buffer_.length() != 0) {
+    cursor_ = buffer_.data() + (at - begin);
+    remaining_ = static_cast<std::uint32_t>(filePos_ - at);
+  } else {
+    rewind(at);
+  }
+  end_ = End::None;
+}
+
+record_search::Result AvdReader::findRecord(std::uint64_t from, const RecordCheck& check, std::uint64_t& found,
+                                            record_search::Counts* counts) {
+  platform::FileStatus status;
+  if (!file_ || !platform::files().status(file_.get(), status)) {
+    readError_ = platform::lastFileError();
+    failedReadOffset_ = from;
+    return record_search::Result::ReadFailed;
+  }
+  searchedSize_ = status.size;
+  SearchSource source(*this);
+  const record_search::Result r = record_search::find(source, from, status.size, check, found, counts);
+  // Where a read failed (a status that failed is at the search's start).
+  if (r == record_search::Result::ReadFailed && failedReadOffset_ < from) failedReadOffset_ = from;
+  return r;
+}
+
+void AvdReader::salvageFrom(xtd::strview header, std::uint32_t seconds) {
+  mode_ = Mode::Salvage;
+  session_.assign(header);
+  readCodec(header, check_.codec);
+  check_.seconds = seconds;
+  check_.anyTime = false;
+  skipped_ = Skipped{};
+  segments_.clear();
+  segmentOpen_ = false;
+  openSegment(position(), false);
+}
+
+void AvdReader::openSegment(std::uint64_t begin, bool newOutput) {
+  segments_.push_back(Segment{begin, begin, newOutput});
+  segmentOpen_ = true;
+}
+
+void AvdReader::closeSegment(std::uint64_t end) {
+  if (!segmentOpen_) return;
+  segmentOpen_ = false;
+  segments_.back().end = end;
+  // A stretch without records matters only where an output begins.
+  if (end == segments_.back().begin && !segments_.back().newOutput) segments_.pop_back();
+}
+
+bool AvdReader::sameSession(xtd::strview header) const {
+  StreamHeader now, next;
+  if (!parseStreamHeader(session_.view(), now) || !parseStreamHeader(header, next) || now.codec != next.codec) {
+    return false;
+  }
+  auto same = [](xtd::strview a, xtd::strview b) {
+    return a.length == b.length && (a.length == 0 || std::memcmp(a.data, b.data, a.length) == 0);
+  };
+  if (now.codec == StreamHeader::kMjpeg) {
+    return now.framesPerSecond == next.framesPerSecond && now.width == next.width && now.height == next.height;
+  }
+  return same(now.sps, next.sps) && same(now.pps, next.pps);
+}
+
+int AvdReader::nextSalvaged(xtd::strview& out, std::uint32_t* ticks) {
+  for (;;) {
+    const std::uint64_t start = position();
+    const AvdRecordHeader* h = readRecord(out);
+    if (!h) {
+      if (end_ == End::EndOfFile) closeSegment(start);
+      if (end_ == End::EndOfFile || end_ == End::ReadFailed || !skipDamage(start)) return -1;
+      continue;
+    }
+    if (!check_.payload(h->type, out)) {
+      if (!skipDamage(start)) return -1;
+      continue;
+    }
+    check_.seconds = h->seconds;
+    if (h->type == AvdRecordHeader::kStreamHeader) {
+      closeSegment(start);
+      const bool same = sameSession(out);
+      openSegment(position(), !same);
+      if (same) continue;
+      session_.assign(out);
+      readCodec(out, check_.codec);
+      return kNewSessionKind;
+    }
+    *ticks = Ostra::toTicks(h->seconds, h->microseconds);
+    return h->type == AvdRecordHeader::kKeyFrame ? kKeyFrameKind : kInterFrameKind;
+  }
+}
+
+bool AvdReader::skipDamage(std::uint64_t start) {
+  closeSegment(start);
+  std::uint64_t found = 0;
+  switch (findRecord(start + 1, check_, found)) {
+    case record_search::Result::ReadFailed:
+      end_ = End::ReadFailed;
+      endOffset_ = failedReadOffset_;
+      return false;
+    case record_search::Result::Found:
+      if (skipped_.places++ == 0) skipped_.first = start;
+      skipped_.bytes += found - start;
+      moveTo(found);
+      openSegment(found, false);
+      return true;
+    case record_search::Result::NotFound:
+      break;
+  }
+  // Nothing good follows. A record the end of the file cut short ends the
+  // frames as it does without salvage; zeros are padding.
+  const std::uint64_t size = searchedSize_;
+  bool cut = size - start < AvdRecordHeader::kSize;
+  if (!cut) {
+    xtd::strview head;
+    if (!window(start, AvdRecordHeader::kSize, head)) {
+      end_ = End::ReadFailed;
+      endOffset_ = failedReadOffset_;
+      return false;
+    }
+    const AvdRecordHeader h = AvdRecordHeader::parse(head.data);
+    cut = h.length > size - start - AvdRecordHeader::kSize &&
+          check_.header(h, start, start + AvdRecordHeader::kSize + h.length);
+  }
+  end_ = cut ? End::CutShort : End::EndOfFile;
+  endOffset_ = start;
+  examined_ = size;
+  if (cut) return false;
+  tailOffset_ = start;
+  switch (scanTail()) {
+    case Tail::ReadFailed:
+      return false;
+    case Tail::Data:
+      if (skipped_.places++ == 0) skipped_.first = start;
+      skipped_.bytes += size - start;
+      examined_ = size;
+      break;
+    case Tail::Zeros:
+      break;
+  }
+  end_ = End::EndOfFile;
+  return false;
+}
+
+void AvdReader::replaySalvage() {
+  mode_ = Mode::Replay;
+  replayed_ = 0;
+  entered_ = false;
+  end_ = End::None;
+}
+
+int AvdReader::nextReplayed(xtd::strview& out, std::uint32_t* ticks) {
+  out.length = 0;
+  while (replayed_ < segments_.size()) {
+    const Segment& s = segments_[replayed_];
+    if (!entered_) {
+      entered_ = true;
+      moveTo(s.begin);
+      if (s.newOutput) return kNewSessionKind;
+    }
+    if (position() >= s.end) {
+      ++replayed_;
+      entered_ = false;
+      continue;
+    }
+    const std::uint64_t start = position();
+    const AvdRecordHeader* h = readRecord(out);
+    if (!h) return -1;
+    // The records are no longer what the first pass found.
+    if (h->type == AvdRecordHeader::kStreamHeader || position() > s.end) {
+      ended(End::CutShort, start, out);
+      return -1;
+    }
+    *ticks = Ostra::toTicks(h->seconds, h->microseconds);
+    return h->type == AvdRecordHeader::kKeyFrame ? kKeyFrameKind : kInterFrameKind;
+  }
+  end_ = End::EndOfFile;
+  return -1;
 }
 
 void AvdReader::closeArchive() {

@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "commit/archive_hold.h"
 #include "archive/avd_record_header.h"
+#include "archive/record_check.h"
+#include "archive/record_search.h"
 #include "commit/held_archive.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
@@ -76,6 +79,35 @@ class AvdReader {
   // ticks, or -1 when the frames have ended.
   int nextFrame(xtd::strview& out, std::uint32_t* ticks);
 
+  // Salvage. Once the stream header `header` (a record with time `seconds`)
+  // has been read, a record whose header or payload does not check out for
+  // the codec (record_check.h) no longer ends the frames: the reader skips
+  // to where a chain of good records resumes (record_search.h) and goes on
+  // there. A further stream header with the same codec and parameter sets
+  // is passed over; one that differs comes out of nextFrame as
+  // kNewSessionKind, with its payload in `out`. The frames end at the end
+  // of the file, at a read that failed, or where nothing good follows: a
+  // cut-off record as always, zeros as padding, anything else skipped.
+  static constexpr int kNewSessionKind = 0;
+  void salvageFrom(xtd::strview header, std::uint32_t seconds);
+  // What the salvage passed over.
+  struct Skipped {
+    std::uint64_t bytes = 0;
+    std::uint64_t first = 0;  // the offset of the first stretch
+    std::uint32_t places = 0;
+  };
+  const Skipped& skipped() const { return skipped_; }
+  // After a salvage: reads the same records again, from the first frame,
+  // with the stream headers that differ in the same places, passing over
+  // what was skipped without searching again; what has changed meanwhile
+  // ends the frames early.
+  void replaySalvage();
+
+  // Searches for the next good record from `from` (see salvageFrom); the
+  // false-positive bench and the fuzzer drive the search through this.
+  record_search::Result findRecord(std::uint64_t from, const RecordCheck& check, std::uint64_t& found,
+                                   record_search::Counts* counts = nullptr);
+
   // The header of the record read last (a frame's capture time).
   const AvdRecordHeader& record() const { return header_; }
   // The offset of the next record.
@@ -135,6 +167,16 @@ class AvdReader {
   std::uint32_t bufferCapacity() const { return buffer_.capacity(); }
 
  private:
+  class SearchSource;
+  // A stretch of records read in order during a salvage; a new output
+  // begins with it when `newOutput`.
+  struct Segment {
+    std::uint64_t begin;
+    std::uint64_t end;
+    bool newOutput;
+  };
+  enum class Mode : std::uint8_t { Plain, Salvage, Replay };
+
   bool refill(std::uint32_t n);
   // Notes `got` bytes read at `offset` for the count and the hash.
   void took(std::uint64_t offset, const char* data, std::uint32_t got);
@@ -142,6 +184,17 @@ class AvdReader {
   void skipped(std::uint64_t offset, std::uint64_t end);
   // Reads the file from `offset` to its end for the hash alone.
   void hashRest(std::uint64_t offset);
+  // The bytes from `at` on, at least `n` unless the file ends first.
+  bool window(std::uint64_t at, std::uint32_t n, xtd::strview& out);
+  // Makes `at` the offset of the next record.
+  void moveTo(std::uint64_t at);
+  int nextSalvaged(xtd::strview& out, std::uint32_t* ticks);
+  int nextReplayed(xtd::strview& out, std::uint32_t* ticks);
+  // Passes over the damaged record at `start`; false when the frames end.
+  bool skipDamage(std::uint64_t start);
+  bool sameSession(xtd::strview header) const;
+  void openSegment(std::uint64_t begin, bool newOutput);
+  void closeSegment(std::uint64_t end);
   // The offset of the first byte not handed out yet.
   std::uint64_t position() const { return filePos_ - remaining_; }
   const AvdRecordHeader* ended(End how, std::uint64_t offset, xtd::strview& out);
@@ -188,4 +241,16 @@ class AvdReader {
   bool hashBroken_ = false;
   std::optional<platform::Sha256::Digest> digest_;
   std::uint64_t readTo_ = 0;
+  Mode mode_ = Mode::Plain;
+  RecordCheck check_;
+  // The stream header of the session read now.
+  xtd::dstring session_;
+  Skipped skipped_;
+  std::vector<Segment> segments_;
+  bool segmentOpen_ = false;
+  // The file's size when it was searched last.
+  std::uint64_t searchedSize_ = 0;
+  // Replay: the segment read now, and whether it has been entered.
+  std::size_t replayed_ = 0;
+  bool entered_ = false;
 };

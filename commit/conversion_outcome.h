@@ -17,6 +17,8 @@ struct ConversionOutcome {
     HeaderRefused,   // a stream header that does not hold what its codec needs
     UnsupportedFrame,  // a frame the chosen output format cannot hold (`extension`)
     StoppedEarly,    // output written; `offset` of `size`, `stop` says at what
+    Salvaged,        // outputs written past damage or for several sessions; `frames`, `outputs`, `skippedBytes`
+                     // bytes in `places` places, the first at `offset`
     // Left alone, for now or for good; nothing failed.
     InUse,            // another run holds it
     HeldByProgram,    // another program holds it without sharing it
@@ -34,6 +36,8 @@ struct ConversionOutcome {
     CannotLock,
     ReadError,        // at `offset`
     OutputFailed,     // the output could not be created, written or renamed
+    OutputNameTaken,  // session `number`'s output name (`extension`) is another archive's, or (error
+                      // IsDirectory) a directory
     OutputTooLarge,   // beyond what the output format can address
     ChangedWhileRead, // cut or replaced while it was read: no output
     Changed,          // written to or replaced while it was converted; output written
@@ -57,6 +61,11 @@ struct ConversionOutcome {
   std::uint32_t number = 0;
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
+  // Salvaged.
+  std::uint64_t frames = 0;
+  std::uint64_t skippedBytes = 0;
+  std::uint32_t outputs = 0;
+  std::uint32_t places = 0;
   platform::SystemError error;
   // The output's extension (a literal), for the names `subject` refers to.
   const char16_t* extension = nullptr;

@@ -11,7 +11,7 @@ namespace {
 
 using Action = ParsedCommandLine::Action;
 
-// The parse in one line: "help", "version", the refusal, or the run's format, timestamps and directory.
+// The parse in one line: "help", "version", the refusal, or the run's format, extras and directory.
 std::string asked(const ParsedCommandLine& line) {
   switch (line.action) {
     case Action::Help: return "help";
@@ -21,6 +21,7 @@ std::string asked(const ParsedCommandLine& line) {
   }
   std::string text = line.options.format == OutputFormat::Mp4 ? "mp4" : "flv";
   if (line.options.timestamps) text += " +srt";
+  if (line.options.salvage) text += " +salvage";
   if (line.directory) text += " in '" + *line.directory + "'";
   return text;
 }
@@ -37,6 +38,8 @@ TEST(OptionsTest, CommandLinesAndWhatTheyAsk) {
       {{}, "flv"},
       {{"--format=mp4", "/srv/rec"}, "mp4 in '/srv/rec'"},
       {{"--format", "mp4", "--timestamps", "d"}, "mp4 +srt in 'd'"},
+      {{"--salvage", "--salvage=1", "d"}, "avdconv: --salvage takes no value\n"},
+      {{"--salvage", "d", "--format=mp4"}, "flv +salvage in 'd'"},
       {{"--", "--format", "mp4"}, "flv in '--format'"},
       {{"./--format", "mp4"}, "flv in './--format'"},
       {{"-", "--format=mp4"}, "flv in '-'"},

@@ -258,7 +258,7 @@ class Mp4SafetyTest(unittest.TestCase):
         status, err = convert(self.dir, "--format", "mp4")
         self.assertEqual(status, 0, err)
         self.assertIn(f"sessions.avd: stopped at byte {len(base)} of {2 * len(base)} (second stream header), "
-                      "output written, archive kept\n", err)
+                      "output written, archive kept; --salvage converts what follows\n", err)
         after = avdtool.snapshot(self.dir)
         self.assertFalse([n for n in after if n.endswith(avdtool.TEMPORARY_SUFFIX)])
         for name, (archive, earlier, kept, written) in rows.items():

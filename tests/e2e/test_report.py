@@ -64,7 +64,7 @@ class ReportTest(unittest.TestCase):
             f"avdconv: kept {self.shown('empty.avd')}: empty\n",
             f"avdconv: kept {self.shown('frame-first.avd')}: no stream header\n",
             f"avdconv: kept {self.shown('sessions.avd')}: stopped at byte {len(FRAMES)} of {len(second_session)}"
-            " (second stream header), output written, archive kept\n",
+            " (second stream header), output written, archive kept; --salvage converts what follows\n",
             "avdconv: 1 converted, 4 kept, 0 skipped\n",
         ]))
 
