@@ -295,6 +295,8 @@ FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer, A
     if (facts) facts->addFrame(reader.record().seconds, reader.record().microseconds);
   }
   return endOfFrames(path, reader);
+}
+
 // The outputs of a salvage's further recording session, under the names of
 // the archive `sessionArchivePath` gives it; an outcome when they cannot be
 // had. Names another archive's outputs would have, or a directory has, are
