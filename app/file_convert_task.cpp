@@ -18,7 +18,7 @@
 #include "writers/create_writer.h"
 #include "writers/subtitle_writer.h"
 #include "commit/output_path.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 
 namespace {
 

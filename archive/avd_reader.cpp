@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "ostra/tick_time.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 
 namespace {
 

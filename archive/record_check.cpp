@@ -1,6 +1,6 @@
 #include "archive/record_check.h"
 
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 #include "xtd/byte_order.h"
 
 namespace {

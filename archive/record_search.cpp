@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 
 namespace record_search {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "archive/avd_reader.h"
 #include "platform/files.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 
 namespace {
 

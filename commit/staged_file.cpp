@@ -28,6 +28,17 @@ bool StagedFile::createStream(std::size_t bufferSize) {
   return stream_ != nullptr;
 }
 
+bool StagedFile::write(const void* data, std::uint32_t size) {
+  platform::FileApi& fs = platform::files();
+  if (!fs.write(file_.get(), data, size)) return false;
+  written_ += size;
+  if (written_ - writtenBack_ >= kWriteBackStep) {
+    fs.startWriteBack(file_.get(), writtenBack_, written_ - writtenBack_);
+    writtenBack_ = written_;
+  }
+  return true;
+}
+
 bool StagedFile::seal(const platform::FileStatus* archive) {
   platform::FileApi& fs = platform::files();
   // A stream hands what it still buffers to the system here.

@@ -59,6 +59,11 @@ class StagedFile {
   bool createStream(std::size_t bufferSize);
   platform::FileHandle handle() const { return file_.get(); }
   platform::Stream* stream() const { return stream_; }
+  // Appends to a file created for writes through handle(), all bytes or
+  // none (with the reason in lastFileError()), and starts writing what the
+  // system holds to the disk every few MiB, so that the commit's flush
+  // finds little left to do.
+  bool write(const void* data, std::uint32_t size);
 
   // The content is complete: everything is handed to the system, and the
   // file takes the permission bits, owner and times of `archive` (when
@@ -87,8 +92,14 @@ class StagedFile {
 
   xtd::dwstring final_;
   xtd::dwstring temporary_;
+  // How much written data the system is left to hold before it is told to
+  // start writing it to the disk.
+  static constexpr std::uint64_t kWriteBackStep = 4 * 0x100000;
+
   const char16_t* extension_;
   platform::ScopedFile file_;
+  std::uint64_t written_ = 0;
+  std::uint64_t writtenBack_ = 0;
   platform::Stream* stream_ = nullptr;
   std::unique_ptr<char[]> streamBuffer_;
   platform::FileIdentity identity_;

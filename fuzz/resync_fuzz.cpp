@@ -13,7 +13,7 @@
 #include "archive/record_check.h"
 #include "tests/support/avd_builder.h"
 #include "tests/support/memory_files.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 
 namespace {
 

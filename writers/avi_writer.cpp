@@ -1,7 +1,7 @@
 #include "writers/avi_writer.h"
 
 #include "commit/output_path.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 
 AVIWriter::AVIWriter(xtd::wstrview archivePath)
     : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"avi", 3)).view(), u"avi")) {

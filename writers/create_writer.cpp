@@ -3,7 +3,7 @@
 #include "writers/avi_writer.h"
 #include "writers/flv_writer.h"
 #include "writers/mp4_writer.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 
 WriterIf* createWriter(xtd::wstrview path, const xtd::strview* header, OutputFormat format) {
   if (!header || header->length == 0) return nullptr;

@@ -6,7 +6,7 @@
 #include "writers/h264/nal_unit.h"
 #include "writers/h264/picture_size.h"
 #include "commit/output_path.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 #include "xtd/byte_order.h"
 #include "xtd/olwstream.h"
 
@@ -120,13 +120,8 @@ bool FLVWriter::flush() {
 }
 
 bool FLVWriter::writeOut(const char* data, std::uint32_t size) {
-  platform::FileApi& fs = platform::files();
-  if (!fs.write(output_->handle(), data, size)) return refuse(WriteFailure::Kind::Output);
+  if (!output_->write(data, size)) return refuse(WriteFailure::Kind::Output);
   written_ += size;
-  if (written_ - writtenBack_ >= kWriteBackStep) {
-    fs.startWriteBack(output_->handle(), writtenBack_, written_ - writtenBack_);
-    writtenBack_ = written_;
-  }
   return true;
 }
 

@@ -19,9 +19,6 @@ class FLVWriter : public WriterIf {
   // frames are copied once, into it, and written from there. A frame too
   // large for it is written from the archive's own buffer.
   static constexpr std::uint32_t kBufferCapacity = 2 * kFlushThreshold;
-  // How much written data the system is left to hold before it is told to
-  // start writing it to the disk.
-  static constexpr std::uint64_t kWriteBackStep = 4 * 0x100000;
 
   explicit FLVWriter(xtd::wstrview archivePath);
 
@@ -65,7 +62,6 @@ class FLVWriter : public WriterIf {
   std::int32_t height_ = 0;
   std::unique_ptr<StagedFile> output_;
   std::uint64_t written_ = 0;
-  std::uint64_t writtenBack_ = 0;
   bool opened_ = false;
   bool completed_ = false;
   // Set by the first refusal; nothing is written after it.

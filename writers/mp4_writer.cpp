@@ -8,7 +8,7 @@
 #include "writers/h264/nal_unit.h"
 #include "writers/h264/picture_size.h"
 #include "writers/mp4/mp4_boxes.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 #include "xtd/byte_order.h"
 
 namespace {
@@ -147,14 +147,7 @@ bool MP4Writer::flush() {
 }
 
 bool MP4Writer::writeOut(const char* data, std::uint32_t size) {
-  platform::FileApi& fs = platform::files();
-  if (!fs.write(output_->handle(), data, size)) return refuse(WriteFailure::Kind::Output);
-  bytesOut_ += size;
-  if (bytesOut_ - writtenBack_ >= kWriteBackStep) {
-    fs.startWriteBack(output_->handle(), writtenBack_, bytesOut_ - writtenBack_);
-    writtenBack_ = bytesOut_;
-  }
-  return true;
+  return output_->write(data, size) || refuse(WriteFailure::Kind::Output);
 }
 
 bool MP4Writer::complete(const platform::FileStatus* archive) {

@@ -18,9 +18,6 @@ class MP4Writer : public WriterIf {
  public:
   // Output collected in memory before it is written.
   static constexpr std::uint32_t kBufferSize = 0x100000;
-  // How much written data the system is left to hold before it is told to
-  // start writing it to the disk.
-  static constexpr std::uint64_t kWriteBackStep = 4 * 0x100000;
 
   explicit MP4Writer(xtd::wstrview archivePath);
 
@@ -66,7 +63,5 @@ class MP4Writer : public WriterIf {
   // Samples written in the second pass, and where the last one begins.
   std::uint32_t written_ = 0;
   std::int64_t frameTime_ = 0;
-  std::uint64_t bytesOut_ = 0;
-  std::uint64_t writtenBack_ = 0;
   WriteFailure failure_;
 };

@@ -13,7 +13,7 @@ bool SubtitleWriter::open() {
 }
 
 bool SubtitleWriter::write(const char* data, std::size_t size) {
-  if (platform::files().write(output_->handle(), data, static_cast<std::uint32_t>(size))) return true;
+  if (output_->write(data, static_cast<std::uint32_t>(size))) return true;
   failure_.record(WriteFailure::Kind::Output);
   return false;
 }

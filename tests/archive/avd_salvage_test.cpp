@@ -11,7 +11,7 @@
 #include "archive/avd_reader.h"
 #include "tests/support/avd_builder.h"
 #include "tests/support/temp_dir.h"
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 #include "xtd/byte_order.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "writers/stream_header.h"
+#include "archive/stream_header.h"
 
 #include "xtd/byte_order.h"
 
