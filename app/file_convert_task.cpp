@@ -301,29 +301,38 @@ FramesEnd readThrough(xtd::wstrview path, AvdReader& reader, WriterIf& writer, A
 // the archive `sessionArchivePath` gives it; an outcome when they cannot be
 // had. Names another archive's outputs would have, or a directory has, are
 // left alone.
-std::optional<ConversionOutcome> startSession(xtd::wstrview path, xtd::strview header, const Options& options,
-                                              std::vector<Outputs>& sessions) {
-  const auto number = static_cast<std::uint32_t>(sessions.size() + 1);
-  xtd::dwstring stand = sessionArchivePath(path, number);
+// Whether the names of session `number`'s outputs, under the archive name
+// `stand` stands for, are another archive's or a directory's.
+std::optional<ConversionOutcome> sessionNamesTaken(xtd::wstrview stand, std::uint32_t number, const WriterIf& writer,
+                                                   const Options& options) {
   platform::FileApi& fs = platform::files();
   platform::FileStatus status;
-  Outputs out;
-  out.facts = sessions.front().facts;
-  out.writer.reset(createWriter(stand.view(), &header, options.format));
-  if (!out.writer) return ConversionOutcome::because(Reason::HeaderRefused);
   ConversionOutcome taken = ConversionOutcome::because(Reason::OutputNameTaken);
   taken.number = number;
-  taken.extension = out.writer->outputExtension();
-  if (fs.pathStatus(stand.c_str(), status)) return taken;
-  for (const char16_t* extension : {out.writer->outputExtension(), options.timestamps ? u"srt" : nullptr}) {
+  taken.extension = writer.outputExtension();
+  xtd::dwstring name(stand);
+  if (fs.pathStatus(name.c_str(), status)) return taken;
+  for (const char16_t* extension : {writer.outputExtension(), options.timestamps ? u"srt" : nullptr}) {
     if (!extension) continue;
-    xtd::dwstring output = outputPathFor(stand.view(), xtd::wstrview(extension, 3));
+    xtd::dwstring output = outputPathFor(stand, xtd::wstrview(extension, 3));
     if (fs.pathStatus(output.c_str(), status) && status.kind == platform::FileKind::Directory) {
       taken.extension = extension;
       taken.error = platform::simulatedError(SystemError::Kind::IsDirectory);
       return taken;
     }
   }
+  return std::nullopt;
+}
+
+std::optional<ConversionOutcome> startSession(xtd::wstrview path, xtd::strview header, const Options& options,
+                                              std::vector<Outputs>& sessions) {
+  const auto number = static_cast<std::uint32_t>(sessions.size() + 1);
+  xtd::dwstring stand = sessionArchivePath(path, number);
+  Outputs out;
+  out.facts = sessions.front().facts;
+  out.writer.reset(createWriter(stand.view(), &header, options.format));
+  if (!out.writer) return ConversionOutcome::because(Reason::HeaderRefused);
+  if (auto taken = sessionNamesTaken(stand.view(), number, *out.writer, options)) return taken;
   if (!out.writer->open(&header)) return writerRefused(*out.writer);
   if (options.timestamps) {
     out.subtitles = std::make_unique<SubtitleWriter>(stand.view());
@@ -331,6 +340,19 @@ std::optional<ConversionOutcome> startSession(xtd::wstrview path, xtd::strview h
   }
   sessions.push_back(std::move(out));
   return std::nullopt;
+}
+
+// Anything but one whole session is told, and the archive stays: what was
+// skipped may hold what no reader understands.
+void toldSalvaged(const AvdReader& reader, std::uint64_t frames, std::uint32_t sessions, ConversionOutcome& outcome) {
+  const AvdReader::Skipped& skipped = reader.skipped();
+  if (skipped.places == 0 && sessions == 1) return;
+  outcome.reason = Reason::Salvaged;
+  outcome.frames = frames;
+  outcome.outputs = sessions;
+  outcome.skippedBytes = skipped.bytes;
+  outcome.places = skipped.places;
+  outcome.offset = skipped.first;
 }
 
 // A salvage: the frames of every recording session the reader finds, into
@@ -386,17 +408,7 @@ std::optional<ConversionOutcome> salvage(xtd::wstrview path, AvdReader& reader, 
       }
     }
   }
-  // Anything but one whole session is told, and the archive stays: what was
-  // skipped may hold what no reader understands.
-  const AvdReader::Skipped& skipped = reader.skipped();
-  if (skipped.places != 0 || sessions.size() > 1) {
-    end.outcome.reason = Reason::Salvaged;
-    end.outcome.frames = frames;
-    end.outcome.outputs = static_cast<std::uint32_t>(sessions.size());
-    end.outcome.skippedBytes = skipped.bytes;
-    end.outcome.places = skipped.places;
-    end.outcome.offset = skipped.first;
-  }
+  toldSalvaged(reader, frames, static_cast<std::uint32_t>(sessions.size()), end.outcome);
   return std::nullopt;
 }
 
@@ -501,6 +513,36 @@ std::optional<ConversionOutcome> convert(xtd::wstrview path, AvdReader& reader, 
   return handOver(reader, finisher, std::move(outputs), outcome, options, facts);
 }
 
+// The frames of a survey, asked of the writer of each recording session a
+// salvage finds; an outcome when a further session's outputs cannot be had.
+std::optional<ConversionOutcome> surveyFrames(xtd::wstrview path, AvdReader& reader, const Options& options,
+                                              std::unique_ptr<WriterIf>& writer, ArchiveSurvey& found, FramesEnd& end) {
+  xtd::strview frame;
+  std::uint32_t ticks = 0;
+  std::uint64_t frames = 0;
+  std::uint32_t sessions = 1;
+  for (int kind; (kind = reader.nextFrame(frame, &ticks)) != -1;) {
+    if (platform::interruptSignal() != 0) return ConversionOutcome::because(Reason::Interrupted);
+    if (kind == AvdReader::kNewSessionKind) {
+      const xtd::dwstring stand = sessionArchivePath(path, ++sessions);
+      writer.reset(createWriter(stand.view(), &frame, options.format));
+      if (!writer || !writer->acceptsHeader(&frame)) return ConversionOutcome::because(Reason::HeaderRefused);
+      if (auto taken = sessionNamesTaken(stand.view(), sessions, *writer, options)) return taken;
+      for (PlannedOutput& output : plannedOutputs(stand.view(), writer->outputExtension(), options)) {
+        found.outputs.push_back(std::move(output));
+      }
+      continue;
+    }
+    ++frames;
+    if (!writer->indexFrame(&frame, reader.record().seconds, reader.record().microseconds, kind)) {
+      return writerRefused(*writer);
+    }
+  }
+  end = endOfFrames(path, reader);
+  if (end.complete && options.salvage) toldSalvaged(reader, frames, sessions, end.outcome);
+  return std::nullopt;
+}
+
 // What convert would come to, found by reading alone: the same steps up to
 // the commit, with the writer asked about the header and every frame
 // instead of writing them, and the outputs' names looked at.
@@ -520,7 +562,11 @@ ConversionOutcome survey(xtd::wstrview path, AvdReader& reader, const Options& o
     return earlier;
   }
   if (!writer->acceptsHeader(&header)) return writerRefused(*writer);
-  const FramesEnd end = readThrough(path, reader, *writer);
+  if (options.salvage) reader.salvageFrom(header, first->seconds);
+  FramesEnd end;
+  if (std::optional<ConversionOutcome> stopped = surveyFrames(path, reader, options, writer, found, end)) {
+    return *stopped;
+  }
   if (!end.complete) return end.outcome;
   // Complete outputs are committed, and a directory at a final name refuses
   // the rename.

@@ -103,7 +103,26 @@ ParsedCommandLine refused(const std::string& why) {
 
 }  // namespace
 
-ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
+namespace {
+
+// Options that cannot go together: a dry run creates no file, a report
+// file included.
+ParsedCommandLine checked(ParsedCommandLine line) {
+  if (line.action == Action::Run && line.options.dryRun && !line.options.report.empty()) {
+    return refused("--report writes a file, and --dry-run changes nothing: give one of them");
+  }
+  return line;
+}
+
+ParsedCommandLine parseArguments(const std::vector<std::string>& args);
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) { return checked(parseArguments(args)); }
+
+namespace {
+
+ParsedCommandLine parseArguments(const std::vector<std::string>& args) {
   ParsedCommandLine line;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -151,6 +170,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
   }
   return line;
 }
+
+}  // namespace
 
 std::string optionHelpLines() {
   std::size_t width = 0;

@@ -55,6 +55,8 @@ TEST(OptionsTest, CommandLinesAndWhatTheyAsk) {
       {{"-x", "d"}, "avdconv: unknown option '-x'\n"},
       {{"--\x1b[2J\n\xff"}, "avdconv: unknown option '--\\x1b[2J\\n\\xff'\n"},
       {{"--format", "mp4\r\x85"}, "avdconv: --format takes flv or mp4, not 'mp4\\r\\x85'\n"},
+      {{"-n", "--report", "r.jsonl", "d"}, "avdconv: --report writes a file, and --dry-run changes nothing: give one of them\n"},
+      {{"--report", "r.jsonl", "--dry-run", "--help"}, "help"},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args{"avdconv"};

@@ -23,6 +23,7 @@ ROWS = [
     ["-n"],
     ["--dry-run", "--timestamps", "--format=mp4"],
     ["-n", "--keep-archives", "--timestamps"],  # on a tree a keeping run has converted
+    ["-n", "--salvage", "--format", "mp4"],
 ]
 PLAIN = {"-n", "--dry-run", "--keep-archives"}
 
