@@ -19,13 +19,15 @@ void FileLocator::scan(xtd::wstrview dir) {
   if (base.empty()) return;
   if (base[base.length() - 1] != platform::kPathSeparator) base.push_back(platform::kPathSeparator);
 
-  platform::FileIdentity identity;
-  if (platform::identifyDirectory(base.c_str(), identity) && !visited_.insert(identity).second) return;
+  platform::FileApi& fs = platform::files();
+  platform::FileStatus status;
+  if (fs.pathStatus(base.c_str(), status) && !visited_.insert(status.identity).second) return;
 
   xtd::dwstring entry(base.view());
   const std::uint32_t baseLength = entry.length();
-  platform::DirectoryListing listing;
-  if (!listing.open(base.c_str(), base.length(), keepAccessTimes_)) {
+  const std::unique_ptr<platform::DirectoryCursor> listing =
+      fs.listDirectory(base.c_str(), base.length(), keepAccessTimes_);
+  if (!listing) {
     unreadable(dir, platform::lastFileError());
     return;
   }
@@ -39,7 +41,7 @@ void FileLocator::scan(xtd::wstrview dir) {
   };
   platform::DirectoryEntry e;
   // Asked to stop: the scan ends where it is.
-  while (platform::interruptSignal() == 0 && listing.next(e)) {
+  while (platform::interruptSignal() == 0 && listing->next(e)) {
     const xtd::wstrview name(e.name, e.nameLength);
     entry.append(name);
     // Skips ".", ".." and every hidden directory.
@@ -59,7 +61,7 @@ void FileLocator::scan(xtd::wstrview dir) {
     }
     entry.resize(baseLength);
   }
-  if (listing.error()) unreadable(dir, listing.error());
+  if (listing->error()) unreadable(dir, listing->error());
 }
 
 bool FileLocator::takes(xtd::wstrview path) const {

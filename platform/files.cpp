@@ -13,7 +13,7 @@ const char* fileOpName(FileOp op) {
   static const char* const names[] = {
       "openRead",  "read",   "seek",          "status",       "pathStatus",  "lock",       "nextData",
       "createNew", "write",  "flush",         "close",        "rename",      "remove",     "removeIfUnchanged",
-      "syncName", "syncDirectory", "copyMetadata", "flushFileSystem", "streamCreate", "streamWrite", "streamRead", "streamSeek", "streamFlush", "streamClose"};
+      "syncName", "syncDirectory", "copyMetadata", "flushFileSystem", "listDirectory", "streamCreate", "streamWrite", "streamRead", "streamSeek", "streamFlush", "streamClose"};
   static_assert(sizeof names / sizeof names[0] == static_cast<std::size_t>(FileOp::kCount));
   return names[static_cast<int>(op)];
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "platform/system_error.h"
@@ -59,6 +60,25 @@ struct FileStatus {
 inline bool sameContent(const FileStatus& a, const FileStatus& b) {
   return a.identity == b.identity && a.kind == b.kind && a.size == b.size && a.modified == b.modified;
 }
+
+struct DirectoryEntry {
+  // Valid until the next call of next(). On POSIX each byte of the name
+  // that is not UTF-8 is the lone surrogate U+DC00 + byte, which a path
+  // made from the name takes back to that byte.
+  const char16_t* name = nullptr;
+  std::uint32_t nameLength = 0;
+  bool isDirectory = false;  // links to directories count as directories
+};
+
+// The entries of one directory, one at a time.
+class DirectoryCursor {
+ public:
+  virtual ~DirectoryCursor() = default;
+  // The next entry; false at the end of the listing or on an error, which
+  // error() then tells.
+  virtual bool next(DirectoryEntry& entry) = 0;
+  virtual const SystemError& error() const = 0;
+};
 
 enum class LockResult : std::uint8_t { Locked, Busy, Failed };
 
@@ -130,6 +150,7 @@ enum class FileOp : std::uint8_t {
   SyncDirectory,
   CopyMetadata,
   FlushFileSystem,
+  ListDirectory,
   StreamCreate,
   StreamWrite,
   StreamRead,
@@ -264,6 +285,14 @@ class FileApi {
   // say so, or reports an error.
   virtual bool flushFileSystemOf(FileHandle f) = 0;
 
+  // Lists the directory `directory`, a zero-terminated path ending in the
+  // separator that holds `length` units before the terminator; null when it
+  // cannot be listed, with the reason. `keepAccessTime`: the listing leaves
+  // the directory's access time as it is, where the system lets a reader ask
+  // for that (as keepAccessTime). Throws std::bad_alloc.
+  virtual std::unique_ptr<DirectoryCursor> listDirectory(const char16_t* directory, std::uint32_t length,
+                                                         bool keepAccessTime) = 0;
+
   // Creates a new file as createNew does and opens a read-write C stream on
   // it with `buffer` as its full buffer. Null on failure.
   virtual Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) = 0;
@@ -356,6 +385,10 @@ class FileApiWrapper : public FileApi {
   std::int64_t fileTimeNow() override { return target_.fileTimeNow(); }
   bool flushFileSystemOf(FileHandle f) override {
     return admit(FileOp::FlushFileSystem) && target_.flushFileSystemOf(f);
+  }
+  std::unique_ptr<DirectoryCursor> listDirectory(const char16_t* directory, std::uint32_t length,
+                                                 bool keepAccessTime) override {
+    return admit(FileOp::ListDirectory) ? target_.listDirectory(directory, length, keepAccessTime) : nullptr;
   }
   Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override {
     return admit(FileOp::StreamCreate) ? target_.streamCreate(path, buffer, bufferSize) : nullptr;

@@ -68,13 +68,4 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
   return false;
 }
 
-bool identifyDirectory(const char16_t* path, FileIdentity& identity) {
-  struct stat st;
-  const posix::NativePath native(path);
-  if (!native || ::stat(native.c_str(), &st) != 0) return false;
-  identity.volume = static_cast<std::uint64_t>(st.st_dev);
-  identity.index = static_cast<std::uint64_t>(st.st_ino);
-  return true;
-}
-
 }  // namespace platform

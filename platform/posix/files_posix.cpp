@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/directory.h"
 #include "platform/files.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/path_codec.h"
@@ -357,6 +358,13 @@ class PosixFiles final : public FileApi {
     timespec t;
     ::clock_gettime(CLOCK_REALTIME, &t);
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  }
+
+  std::unique_ptr<DirectoryCursor> listDirectory(const char16_t* directory, std::uint32_t length,
+                                                 bool keepAccessTime) override {
+    auto listing = std::make_unique<DirectoryListing>();
+    if (!listing->open(directory, length, keepAccessTime)) return nullptr;
+    return listing;
   }
 
   Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override {

@@ -49,19 +49,4 @@ bool DirectoryListing::next(DirectoryEntry& entry) {
   return true;
 }
 
-bool identifyDirectory(const char16_t* path, FileIdentity& identity) {
-  // Backup semantics let CreateFileW open a directory; following the
-  // reparse point gives the identity of the directory a junction leads to.
-  HANDLE h = ::CreateFileW(win32::wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
-  ::CloseHandle(h);
-  if (!ok) return false;
-  identity.volume = info.dwVolumeSerialNumber;
-  identity.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  return true;
-}
-
 }  // namespace platform

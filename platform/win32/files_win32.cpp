@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/directory.h"
 #include "platform/files.h"
 #include "platform/stdio_stream.h"
 #include "platform/win32/errors.h"
@@ -437,6 +438,13 @@ class Win32Files final : public FileApi {
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);
     return fileTime(now);
+  }
+
+  std::unique_ptr<DirectoryCursor> listDirectory(const char16_t* directory, std::uint32_t length,
+                                                 bool keepAccessTime) override {
+    auto listing = std::make_unique<DirectoryListing>();
+    if (!listing->open(directory, length, keepAccessTime)) return nullptr;
+    return listing;
   }
 
   Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override {

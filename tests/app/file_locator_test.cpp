@@ -8,21 +8,28 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "tests/support/fault_files.h"
+#include "tests/support/memory_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Keeps every path handed on, as the conversion run would.
+// Keeps every path handed on, as the conversion run would, and what the
+// walk left out.
 class RecordingLocator : public FileLocator {
  public:
   std::vector<std::u16string> paths;
+  std::vector<std::u16string> left;
 
  protected:
   void found(xtd::wstrview path) override {
     FileLocator::found(path);
     paths.emplace_back(path.data, path.length);
+  }
+  void skipped(xtd::wstrview path, const ConversionOutcome& why) override {
+    if (why.reason == ConversionOutcome::Reason::UnreadableDirectory) left.emplace_back(path.data, path.length);
   }
 };
 
@@ -119,6 +126,28 @@ TEST(FileLocatorTest, LinkCyclesAndRepeatedLinksAreWalkedOnce) {
   scan(native(tmp.path()), locator);
   EXPECT_EQ(locator.count(), 1);
   EXPECT_EQ(locator.paths.size(), 1u);
+}
+
+// The walk lists through the file services in use: a directory whose
+// listing fails is told and left out, and the walk goes on with the rest.
+TEST(FileLocatorTest, ADirectoryThatCannotBeListedIsToldAndTheWalkGoesOn) {
+  avdtest::MemoryFiles disk;
+  const std::u16string root = u"mem" + sep();
+  for (const char16_t* name : {u"a.avd", u"one/b.avd", u"two/c.avd"}) {
+    std::u16string path = root + name;
+    std::replace(path.begin(), path.end(), u'/', platform::kPathSeparator);
+    disk.put(path, "x");
+  }
+  avdtest::FaultInjectingFiles faults(disk);
+  faults.failAt(avdtest::FileOp::ListDirectory, 2);  // the first subdirectory's
+  const avdtest::ScopedFileApi installed(faults);
+  RecordingLocator locator;
+  const std::vector<std::u16string> found = scan(root, locator);
+  ASSERT_EQ(locator.left.size(), 1u);
+  EXPECT_EQ(found.size(), 2u);
+  EXPECT_EQ(std::count(found.begin(), found.end(), root + u"a.avd"), 1);
+  const auto below = [&](const std::u16string& p) { return p.starts_with(locator.left[0]); };
+  EXPECT_EQ(std::count_if(found.begin(), found.end(), below), 0);
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
+#include <vector>
+
+#include "platform/paths.h"
 
 namespace avdtest {
 
@@ -309,6 +313,48 @@ bool MemoryFiles::copyMetadata(platform::FileHandle f, const platform::FileStatu
   o->node->modified = like.modified;
   o->node->changed = ++now_;
   return true;
+}
+
+namespace {
+
+class MemoryListing final : public platform::DirectoryCursor {
+ public:
+  explicit MemoryListing(std::vector<std::pair<std::u16string, bool>> entries) : entries_(std::move(entries)) {}
+  bool next(platform::DirectoryEntry& entry) override {
+    if (next_ == entries_.size()) return false;
+    const auto& [name, directory] = entries_[next_++];
+    entry.name = name.c_str();
+    entry.nameLength = static_cast<std::uint32_t>(name.size());
+    entry.isDirectory = directory;
+    return true;
+  }
+  const platform::SystemError& error() const override { return error_; }
+
+ private:
+  std::vector<std::pair<std::u16string, bool>> entries_;
+  std::size_t next_ = 0;
+  platform::SystemError error_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::DirectoryCursor> MemoryFiles::listDirectory(const char16_t* directory, std::uint32_t length,
+                                                                      bool /*keepAccessTime*/) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::u16string prefix(directory, length);
+  std::vector<std::pair<std::u16string, bool>> entries;
+  std::set<std::u16string> directories;
+  for (auto it = names_.lower_bound(prefix); it != names_.end() && it->first.starts_with(prefix); ++it) {
+    const std::u16string rest = it->first.substr(prefix.size());
+    const std::size_t cut = rest.find(platform::kPathSeparator);
+    if (cut == std::u16string::npos) {
+      entries.emplace_back(rest, false);
+    } else if (directories.insert(rest.substr(0, cut)).second) {
+      entries.emplace_back(rest.substr(0, cut), true);
+    }
+  }
+  if (entries.empty()) return fail(Kind::NotFound, "opendir"), nullptr;
+  return std::make_unique<MemoryListing>(std::move(entries));
 }
 
 bool MemoryFiles::flushFileSystemOf(platform::FileHandle) {

@@ -67,6 +67,10 @@ class MemoryFiles final : public platform::FileApi {
   std::int64_t fileTimeNow() override;
   // Every file's data becomes durable, as a sync of the whole disk makes it.
   bool flushFileSystemOf(platform::FileHandle f) override;
+  // The names below `directory` (which ends in the separator): files, and
+  // the directories their paths imply.
+  std::unique_ptr<platform::DirectoryCursor> listDirectory(const char16_t* directory, std::uint32_t length,
+                                                           bool keepAccessTime) override;
   platform::Stream* streamCreate(const char16_t* path, char* buffer, std::size_t bufferSize) override;
   std::size_t streamWrite(platform::Stream* s, const void* data, std::size_t size) override;
   std::size_t streamRead(platform::Stream* s, void* buffer, std::size_t size) override;
