@@ -335,8 +335,19 @@ class Win32Files final : public FileApi {
     // has the file open for writing, or open at all without sharing its
     // deletion (a sharing violation: in use), and keeps them off it until
     // the name is gone, with the last handle on it.
-    const ScopedHandle entry(::CreateFileW(name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const auto openEntry = [&name] {
+      return ::CreateFileW(name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
+    ScopedHandle entry(openEntry());
+    // A sharing violation may come from this run itself: a conversion of
+    // another name of the file (a hard link) holds it open for the moment
+    // between its open and the lock it then finds taken. That lets go at
+    // once; a program that holds the file stays.
+    for (int attempt = 0; !entry && ::GetLastError() == ERROR_SHARING_VIOLATION && attempt < 5; ++attempt) {
+      ::Sleep(20);
+      entry.reset(openEntry());
+    }
     if (!entry) return openFailed("CreateFileW");
     BY_HANDLE_FILE_INFORMATION info;
     bool link = false;
