@@ -79,8 +79,12 @@ class OptionsTest(unittest.TestCase):
         return root
 
     def run_tool(self, options, root):
+        """Status, stdout and stderr, with the tree's root as ROOT and "/" between names."""
         status, out, err = avdtool.run(options + [avdtool.tool_path(root)])
-        return status, out.decode(), err.decode().replace(avdtool.tool_path(root), "ROOT")
+        out, err = (text.decode().replace(avdtool.tool_path(root), "ROOT") for text in (out, err))
+        if avdtool.WINDOWS:
+            out, err = out.replace("\\", "/"), err.replace("\\", "/")
+        return status, out, err
 
     def plain_run(self, options):
         """What a run without the three options does: its status, report, and the outputs of each archive."""
