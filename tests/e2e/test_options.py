@@ -83,7 +83,7 @@ class OptionsTest(unittest.TestCase):
         status, out, err = avdtool.run(options + [avdtool.tool_path(root)])
         out, err = (text.decode().replace(avdtool.tool_path(root), "ROOT") for text in (out, err))
         if avdtool.WINDOWS:
-            out, err = out.replace("\\", "/"), err.replace("\\", "/")
+            out, err = out.replace("\\", "/"), err.replace("\\", "/").replace("\r\n", "\n")
         return status, out, err
 
     def plain_run(self, options):
