@@ -88,8 +88,8 @@ constexpr OptionSpec kOptions[] = {
 };
 
 const OptionSpec* findOption(const std::string& longName, char shortName) {
-  for (const OptionSpec& spec : kOptions) {
-    if (shortName != '\0' ? spec.shortName == shortName : longName == spec.name) return &spec;
+  for (const OptionSpec& row : kOptions) {
+    if (shortName != '\0' ? row.shortName == shortName : longName == row.name) return &row;
   }
   return nullptr;
 }
@@ -141,31 +141,31 @@ ParsedCommandLine parseArguments(const std::vector<std::string>& args) {
     }
     std::string typed;  // the option as the user spelled it, without a value
     std::optional<std::string> value;
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* row = nullptr;
     if (arg[1] == '-') {
       const std::size_t equals = arg.find('=');
       typed = arg.substr(0, equals);
       if (equals != std::string::npos) value = arg.substr(equals + 1);
-      spec = findOption(typed, '\0');
+      row = findOption(typed, '\0');
     } else {
       typed = arg;
-      spec = findOption({}, arg[1]);
+      row = findOption({}, arg[1]);
       // "-fVALUE" for an option that takes one; "-hx" is no option.
-      if (spec && arg.size() > 2) {
-        if (!spec->valueName) spec = nullptr;
+      if (row && arg.size() > 2) {
+        if (!row->valueName) row = nullptr;
         value = arg.substr(2);
       }
     }
-    if (!spec) return refused("unknown option '" + printableBytes(typed) + "'");
-    const std::string name = spec->name;
-    if (spec->valueName && !value) {
+    if (!row) return refused("unknown option '" + printableBytes(typed) + "'");
+    const std::string name = row->name;
+    if (row->valueName && !value) {
       if (i + 1 == args.size()) return refused(name + " needs a value");
       value = args[++i];
-    } else if (!spec->valueName && value) {
+    } else if (!row->valueName && value) {
       return refused(name + " takes no value");
     }
     std::string why;
-    if (!spec->apply(line, value.value_or(std::string()), why)) return refused(name + " " + why);
+    if (!row->apply(line, value.value_or(std::string()), why)) return refused(name + " " + why);
     if (line.action != Action::Run) return line;
   }
   return line;
@@ -175,17 +175,17 @@ ParsedCommandLine parseArguments(const std::vector<std::string>& args) {
 
 std::string optionHelpLines() {
   std::size_t width = 0;
-  auto left = [](const OptionSpec& spec) {
-    std::string text = spec.shortName != '\0' ? std::string("  -") + spec.shortName + ", " : std::string(6, ' ');
-    text += spec.name;
-    if (spec.valueName) text = text + " " + spec.valueName;
+  auto left = [](const OptionSpec& row) {
+    std::string text = row.shortName != '\0' ? std::string("  -") + row.shortName + ", " : std::string(6, ' ');
+    text += row.name;
+    if (row.valueName) text = text + " " + row.valueName;
     return text;
   };
-  for (const OptionSpec& spec : kOptions) width = std::max(width, left(spec).size());
+  for (const OptionSpec& row : kOptions) width = std::max(width, left(row).size());
   std::string lines;
-  for (const OptionSpec& spec : kOptions) {
-    const std::string head = left(spec);
-    lines += head + std::string(width - head.size() + 2, ' ') + spec.help + "\n";
+  for (const OptionSpec& row : kOptions) {
+    const std::string head = left(row);
+    lines += head + std::string(width - head.size() + 2, ' ') + row.help + "\n";
   }
   return lines;
 }
