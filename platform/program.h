@@ -33,6 +33,11 @@ bool pathFromArgument(const char* bytes, std::size_t size, std::u16string& path)
 // The running process's id.
 std::uint32_t processId();
 
+// Ends the process at once with `status`, as a kill would: no destructor,
+// no flush, no exit handler of the runtime or of any library (on Windows no
+// library is told of the end, which a thread killed meanwhile might hold up).
+[[noreturn]] void endProcessAtOnce(int status);
+
 // Whether an argument is the request for help that this system's own
 // programs take beside --help and -h: "/?" on Windows, where no path can
 // hold a "?"; nothing on POSIX, where "/?" names a directory.

@@ -66,4 +66,6 @@ bool pathFromArgument(const char* bytes, std::size_t size, std::u16string& path)
 
 bool isSystemHelpSwitch(const std::string& /*argument*/) { return false; }
 
+void endProcessAtOnce(int status) { ::_exit(status); }
+
 }  // namespace platform

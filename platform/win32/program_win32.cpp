@@ -78,4 +78,10 @@ bool pathFromArgument(const char* bytes, std::size_t size, std::u16string& path)
 
 bool isSystemHelpSwitch(const std::string& argument) { return argument == "/?"; }
 
+void endProcessAtOnce(int status) {
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+  // Not reached: a process that terminates itself does not return.
+  ::ExitProcess(static_cast<UINT>(status));
+}
+
 }  // namespace platform

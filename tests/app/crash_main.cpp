@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "commit/archive_removal.h"
 #include "platform/files.h"
+#include "platform/program.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ class CrashingFiles final : public platform::FileApiWrapper {
 
  protected:
   bool admit(platform::FileOp) override {
-    if (++count_ == crashAt_) std::_Exit(137);
+    if (++count_ == crashAt_) platform::endProcessAtOnce(137);
     return true;
   }
 
