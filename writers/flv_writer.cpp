@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "writers/flv_header_block.h"
+#include "writers/h264/avc_config.h"
 #include "writers/h264/nal_unit.h"
 #include "writers/h264/picture_size.h"
 #include "commit/output_path.h"
@@ -29,11 +30,7 @@ FLVWriter::FLVWriter(xtd::wstrview archivePath)
 
 bool FLVWriter::acceptsHeader(const xtd::strview* header) {
   StreamHeader h;
-  if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264) return refuse(WriteFailure::Kind::Header);
-  // The profile, compatibility and level bytes follow the NAL header byte,
-  // and the configuration record counts each set in 16 bits.
-  if (h.sps.length < 4 || h.sps.length > FlvHeaderBlock::kMaxParameterSetSize ||
-      h.pps.length > FlvHeaderBlock::kMaxParameterSetSize) {
+  if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264 || !fitsAvcConfiguration(h.sps, h.pps)) {
     return refuse(WriteFailure::Kind::Header);
   }
   return true;

@@ -54,9 +54,7 @@ MP4Writer::MP4Writer(xtd::wstrview archivePath)
 
 bool MP4Writer::acceptsHeader(const xtd::strview* header) {
   StreamHeader h;
-  if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264) return refuse(WriteFailure::Kind::Header);
-  // The profile, compatibility and level bytes follow the NAL header byte.
-  if (h.sps.length < 4 || h.sps.length > kMaxAvcParameterSetSize || h.pps.length > kMaxAvcParameterSetSize) {
+  if (!parseStreamHeader(*header, h) || h.codec != StreamHeader::kH264 || !fitsAvcConfiguration(h.sps, h.pps)) {
     return refuse(WriteFailure::Kind::Header);
   }
   return true;

@@ -12,6 +12,13 @@
 // The record counts each parameter set's length in 16 bits.
 inline constexpr std::uint32_t kMaxAvcParameterSetSize = 0xFFFF;
 
+// Whether a stream header's parameter sets make a whole configuration: the
+// profile, compatibility and level bytes follow the SPS's NAL header byte,
+// and the record counts each set in 16 bits.
+constexpr bool fitsAvcConfiguration(xtd::strview sps, xtd::strview pps) {
+  return sps.length >= 4 && sps.length <= kMaxAvcParameterSetSize && pps.length <= kMaxAvcParameterSetSize;
+}
+
 // The record's length for these sets.
 constexpr std::uint32_t avcDecoderConfigurationSize(xtd::strview sps, xtd::strview pps) {
   return 11 + sps.length + pps.length;
