@@ -70,13 +70,15 @@ std::optional<ConversionOutcome> claim(xtd::wstrview path, AvdReader& reader) {
   // A name that comes to mean another file while it is opened is opened
   // again; a few times, for a file replaced over and over.
   for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::uint64_t heldBefore = HeldArchive::changes();
     if (!reader.openArchive(path)) {
       const SystemError::Kind why = platform::lastFileError().kind;
       // Gone since the scan: another run may have converted it.
       if (why == SystemError::Kind::NotFound) return gone(path);
       // Held without sharing: on Windows also while this run removes
-      // another name of the file (a hard link).
-      if (why == SystemError::Kind::Busy && heldByThisRun(path)) {
+      // another name of the file (a hard link), which may have let it go
+      // by the time this run has looked at what it holds (hence this order).
+      if (why == SystemError::Kind::Busy && (heldByThisRun(path) || HeldArchive::changes() != heldBefore)) {
         return ConversionOutcome::because(Reason::WaitingForOtherName);
       }
       return cannotOpen();

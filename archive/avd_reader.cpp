@@ -59,22 +59,11 @@ bool AvdReader::openArchive(xtd::wstrview path) {
 }
 
 AvdReader::Claim AvdReader::claimArchive() {
-  platform::FileApi& fs = platform::files();
   if (!file_) return Claim::Failed;
-  // Twice: the holder may have let go between the first try and the look.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    switch (fs.tryLock(file_.get())) {
-      case platform::LockResult::Locked:
-        held_ = HeldArchive(opened_.identity);
-        return Claim::Taken;
-      case platform::LockResult::Failed:
-        return Claim::Failed;
-      case platform::LockResult::Busy:
-        if (HeldArchive::heldByThisRun(opened_.identity)) return Claim::HeldByThisRun;
-        break;
-    }
-  }
-  return Claim::HeldByAnotherRun;
+  const Claim claim = held_.claim(file_.get(), opened_.identity);
+  // The removal of another name may be waiting for this handle to go.
+  if (claim == Claim::HeldByThisRun) file_.close();
+  return claim;
 }
 
 AvdReader::Name AvdReader::checkName() {

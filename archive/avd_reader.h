@@ -47,12 +47,7 @@ class AvdReader {
   void keepAccessTime(bool keep) { keepAccessTime_ = keep; }
 
   // Who holds the archive's lock once this reader has asked for it.
-  enum class Claim : std::uint8_t {
-    Taken,             // this reader: other runs stay off the file until it is closed
-    HeldByThisRun,     // this run, through another name of the file (a hard link)
-    HeldByAnotherRun,
-    Failed,            // see lastFileError()
-  };
+  using Claim = HeldArchive::Claim;
   // Takes the lock that keeps other runs of the program off the archive.
   // Throws std::bad_alloc without memory to record it.
   Claim claimArchive();

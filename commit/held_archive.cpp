@@ -7,22 +7,41 @@
 namespace {
 
 Ostra::Lock g_lock{"HeldArchives"};
-// A count per file: two names of one file are never held at once, but a
-// name let go and taken again may overlap its own bookkeeping.
+// A count per file, so that no release can forget another's hold.
 std::map<platform::FileIdentity, int> g_held;
+std::uint64_t g_changes = 0;
 
 }  // namespace
 
-HeldArchive::HeldArchive(const platform::FileIdentity& file) : file_(file) {
-  Ostra::LockGuard guard(g_lock);
-  ++g_held[file];
+void HeldArchive::hold() {
+  ++g_held[file_];
+  ++g_changes;
   held_ = true;
+}
+
+HeldArchive::Claim HeldArchive::claim(platform::FileHandle file, const platform::FileIdentity& identity) {
+  reset();
+  Ostra::LockGuard guard(g_lock);
+  const bool heldHere = g_held.count(identity) != 0;
+  switch (platform::files().tryLock(file)) {
+    case platform::LockResult::Locked:
+      if (heldHere) return Claim::HeldByThisRun;
+      file_ = identity;
+      hold();
+      return Claim::Taken;
+    case platform::LockResult::Busy:
+      return heldHere ? Claim::HeldByThisRun : Claim::HeldByAnotherRun;
+    case platform::LockResult::Failed:
+      break;
+  }
+  return Claim::Failed;
 }
 
 void HeldArchive::reset() {
   if (!held_) return;
   held_ = false;
   Ostra::LockGuard guard(g_lock);
+  ++g_changes;
   const auto it = g_held.find(file_);
   if (it != g_held.end() && --it->second == 0) g_held.erase(it);
 }
@@ -30,4 +49,9 @@ void HeldArchive::reset() {
 bool HeldArchive::heldByThisRun(const platform::FileIdentity& file) {
   Ostra::LockGuard guard(g_lock);
   return g_held.count(file) != 0;
+}
+
+std::uint64_t HeldArchive::changes() {
+  Ostra::LockGuard guard(g_lock);
+  return g_changes;
 }

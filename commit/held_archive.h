@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "platform/files.h"
 
 // The files this run holds locked as archives. Another name of a file this
@@ -8,9 +10,7 @@
 class HeldArchive {
  public:
   HeldArchive() = default;
-  // Records the file as held; throws std::bad_alloc without memory.
-  explicit HeldArchive(const platform::FileIdentity& file);
-  // Forgets it: the lock must be let go first.
+  // Forgets the file: the lock must be let go first.
   ~HeldArchive() { reset(); }
   HeldArchive(HeldArchive&& other) noexcept : file_(other.file_), held_(other.held_) { other.held_ = false; }
   HeldArchive& operator=(HeldArchive&& other) noexcept {
@@ -27,10 +27,30 @@ class HeldArchive {
 
   void reset();
 
+  // Who holds a file once this run has asked for its lock.
+  enum class Claim : std::uint8_t {
+    Taken,             // this run, through this object: other runs stay off the file until it is closed
+    HeldByThisRun,     // this run, through another name of the file (a hard link)
+    HeldByAnotherRun,
+    Failed,            // see lastFileError()
+  };
+  // Takes the lock on `file`, open as `identity`, that keeps other runs of
+  // the program off it, and records it as held. Asked while no worker of
+  // this run takes or lets go of a file, so that a lock found taken and
+  // what this run holds agree. A file this run holds under another name
+  // that lets go of its lock before its name (a removal on Windows) is
+  // not taken either. Throws std::bad_alloc without memory to record it.
+  Claim claim(platform::FileHandle file, const platform::FileIdentity& identity);
+
   // Whether this run holds the file under another name.
   static bool heldByThisRun(const platform::FileIdentity& file);
+  // Counts every hold and release: a number that has not moved tells that
+  // no file was taken or let go meanwhile.
+  static std::uint64_t changes();
 
  private:
+  void hold();  // under the registry's lock
+
   platform::FileIdentity file_;
   bool held_ = false;
 };

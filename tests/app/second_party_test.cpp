@@ -15,6 +15,7 @@
 #include "app/finisher.h"
 #include "app/run_report.h"
 #include "archive/avd_reader.h"
+#include "commit/held_archive.h"
 #include "tests/support/avd_builder.h"
 #include "tests/support/fault_files.h"
 #include "tests/support/memory_files.h"
@@ -235,6 +236,59 @@ TEST_F(SecondPartyTest, NoOtherPartyAtAnyStepLosesAnArchive) {
 TEST_F(SecondPartyTest, SweepCatchesAProgramThatTrustsLeasesOrNames) {
   EXPECT_NE(sweep<TrustsLeases>(Act::RecorderUnseen).find("a recording archive was removed"), std::string::npos);
   EXPECT_NE(sweep<TrustsNames>(Act::TemporaryReplaced).find("without its output"), std::string::npos);
+}
+
+// Two names of one file (a hard link) in one run: where a removal lets go
+// of the lock before the name (Windows), the other name must still wait.
+TEST(OtherNameTest, AFileThisRunHoldsIsNeverTakenAgainThroughAnotherName) {
+  avdtest::MemoryFiles disk;
+  disk.put(kArchive, archiveBytes("jpeg"));
+  avdtest::ScopedFileApi scoped(disk);
+  const platform::FileIdentity file = disk.statusOf(kArchive).identity;
+  const auto open = [&] { return platform::ScopedFile(disk.openForRead(kArchive.c_str())); };
+  using Claim = HeldArchive::Claim;
+  platform::ScopedFile first = open(), second = open(), third = open();
+  HeldArchive held, other;
+  ASSERT_EQ(held.claim(first.get(), file), Claim::Taken);
+  EXPECT_EQ(other.claim(second.get(), file), Claim::HeldByThisRun);
+  first.close();  // the removal's order: the lock goes, the name is still there
+  EXPECT_EQ(other.claim(third.get(), file), Claim::HeldByThisRun);
+  held.reset();
+  EXPECT_EQ(other.claim(third.get(), file), Claim::Taken);
+  other.reset();
+  EXPECT_EQ(held.claim(second.get(), file), Claim::HeldByAnotherRun);  // `third` keeps the lock, unrecorded
+}
+
+// A name that cannot be opened while this run removes another name of its
+// file waits, even when the removal ends before this run has looked.
+TEST(OtherNameTest, ANameHeldOffByThisRunsRemovalWaitsEvenIfTheRemovalEndsMeanwhile) {
+  avdtest::MemoryFiles disk;
+  disk.put(kArchive, archiveBytes("jpeg"));
+  disk.put(kOther, archiveBytes("jpeg"));
+  // This run holds b.avd's file under the name a.avd.
+  HeldArchive removing;
+  platform::ScopedFile removingFile(disk.openForRead(kArchive.c_str()));
+  {
+    avdtest::ScopedFileApi scoped(disk);
+    ASSERT_EQ(removing.claim(removingFile.get(), disk.statusOf(kOther).identity), HeldArchive::Claim::Taken);
+  }
+  // The removal holds the file without sharing it, and is over by the time
+  // b.avd's name is looked at.
+  struct Sharing final : platform::FileApiWrapper {
+    Sharing(avdtest::MemoryFiles& d, HeldArchive& r) : FileApiWrapper(d), removal(r) {}
+    platform::FileHandle openForRead(const char16_t* path, platform::FileStatus* opened) override {
+      if (path != kOther) return FileApiWrapper::openForRead(path, opened);
+      platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::Busy));
+      return platform::kInvalidFile;
+    }
+    bool pathStatus(const char16_t* path, platform::FileStatus& out) override {
+      removal.reset();
+      return FileApiWrapper::pathStatus(path, out);
+    }
+    HeldArchive& removal;
+  } sharing(disk, removing);
+  avdtest::ScopedFileApi scoped(sharing);
+  EXPECT_EQ(convertArchive(view(kOther)).reason, ConversionOutcome::Reason::WaitingForOtherName);
 }
 
 // What killed runs left is removed once quiet; what a live run writes stays.
