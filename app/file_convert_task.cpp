@@ -164,8 +164,8 @@ ConversionOutcome writerRefused(const Writer& writer) {
       return ConversionOutcome::because(Reason::ChangedWhileRead);
     default: {
       ConversionOutcome o = ConversionOutcome::because(Reason::OutputFailed, f.error);
-      o.subject = f.subject == WriteFailure::Subject::Output ? ConversionOutcome::Subject::Output
-                                                             : ConversionOutcome::Subject::Temporary;
+      o.subject = ConversionOutcome::Subject::File;
+      o.file = f.file;
       o.extension = writer.outputExtension();
       return o;
     }
@@ -578,7 +578,8 @@ ConversionOutcome survey(xtd::wstrview path, AvdReader& reader, const Options& o
     if (platform::files().pathStatus(name.c_str(), status) && status.kind == platform::FileKind::Directory) {
       ConversionOutcome o =
           ConversionOutcome::because(Reason::OutputFailed, platform::simulatedError(SystemError::Kind::IsDirectory));
-      o.subject = ConversionOutcome::Subject::Output;
+      o.subject = ConversionOutcome::Subject::File;
+      o.file = FileName(name.c_str());
       o.extension = output.extension;
       return o;
     }

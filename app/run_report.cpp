@@ -7,7 +7,6 @@
 #include "app/archive_list.h"
 #include "platform/paths.h"
 #include "commit/output_path.h"
-#include "commit/temporary_name.h"
 
 namespace {
 
@@ -30,11 +29,8 @@ std::string subjectOf(const ConversionOutcome& o, xtd::wstrview archive) {
     if (length > 1) --length;  // without the separator, unless it is the root
     return printableName(xtd::wstrview(archive.data, length));
   }
-  if (o.subject == Subject::Archive || !o.extension) return {};
-  const xtd::dwstring output = outputPathFor(archive, xtd::wstrview(o.extension, 3));
-  if (o.subject == Subject::Output) return printableName(nameOf(output.view()));
-  const xtd::dwstring temporary = temporaryPathFor(output.view());
-  return printableName(nameOf(temporary.view()));
+  if (o.subject == Subject::Archive || o.file.empty()) return {};
+  return printableName(o.file.view());
 }
 
 // The system's reason, after the call that failed and the file it was

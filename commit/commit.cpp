@@ -16,10 +16,14 @@ ConversionOutcome about(ConversionOutcome o, Subject subject, const platform::Sy
   return o;
 }
 
+// The failure of a call on an output's file, with the file it was about.
+ConversionOutcome about(ConversionOutcome o, const WriteFailure& failure) {
+  o.file = failure.file;
+  return about(o, Subject::File, failure.error);
+}
+
 // What the commit of an output left, as the outcome to tell.
 ConversionOutcome afterCommit(CommitResult result, const StagedFile& output, ConversionOutcome outcome) {
-  const WriteFailure& f = output.failure();
-  const Subject subject = f.subject == WriteFailure::Subject::Output ? Subject::Output : Subject::Temporary;
   switch (result) {
     case CommitResult::Committed:
       return outcome;
@@ -34,7 +38,7 @@ ConversionOutcome afterCommit(CommitResult result, const StagedFile& output, Con
       break;
   }
   outcome.extension = output.extension();
-  return about(outcome, subject, f.error);
+  return about(outcome, output.failure());
 }
 
 // The first output that lacks its archive's owner, permissions or times.
@@ -50,7 +54,7 @@ ConversionOutcome converted(const CompletedConversion& c, ConversionOutcome outc
   if (const StagedFile* lacking = lackingMetadata(c)) {
     outcome.reason = Reason::MetadataNotSet;
     outcome.extension = lacking->extension();
-    return about(outcome, Subject::Temporary, lacking->metadataFailure().error);
+    return about(outcome, lacking->metadataFailure());
   }
   return outcome;
 }

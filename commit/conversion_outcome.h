@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "commit/file_name.h"
 #include "platform/system_error.h"
 
 // How the conversion of one archive ended, with what a report needs to say
@@ -50,8 +51,9 @@ struct ConversionOutcome {
     UnreadableDirectory,
   };
   enum class Stop : std::uint8_t { None, DamagedRecord, StreamHeader };
-  // The file a failed call was about.
-  enum class Subject : std::uint8_t { Archive, Temporary, Output, Directory };
+  // The file a failed call was about: the archive, its directory, or the
+  // file beside it that `file` names (an output, or its temporary file).
+  enum class Subject : std::uint8_t { Archive, File, Directory };
 
   Reason reason = Reason::Converted;
   // Converted, and the archive left as it was, as the run was asked.
@@ -67,7 +69,8 @@ struct ConversionOutcome {
   std::uint32_t outputs = 0;
   std::uint32_t places = 0;
   platform::SystemError error;
-  // The output's extension (a literal), for the names `subject` refers to.
+  FileName file;
+  // The output's extension (a literal).
   const char16_t* extension = nullptr;
 
   // Something went wrong that the user should see to, as opposed to an

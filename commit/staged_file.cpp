@@ -45,12 +45,12 @@ bool StagedFile::seal(const platform::FileStatus* archive) {
   const platform::FileHandle h = stream_ ? fs.streamHandle(stream_) : file_.get();
   platform::FileStatus written;
   if (h == platform::kInvalidFile || !fs.status(h, written)) {
-    failure_.record(WriteFailure::Kind::Output);
+    failure_.recordOutput(temporaryPath());
     return false;
   }
   identity_ = written.identity;
   // After the last write, which would set the time again.
-  if (archive && !fs.copyMetadata(h, *archive, &written)) metadataFailure_.record(WriteFailure::Kind::Output);
+  if (archive && !fs.copyMetadata(h, *archive, &written)) metadataFailure_.recordOutput(temporaryPath());
   sealed_ = true;
   return true;
 }
@@ -69,7 +69,7 @@ CommitResult StagedFile::commit(bool durable) {
   // The data reaches stable storage before the name does.
   const bool flushed = durable || (stream_ ? fs.streamFlushToDisk(stream_) : fs.flushToDisk(file_.get()));
   if (!flushed || !closeFile()) {
-    failure_.record(WriteFailure::Kind::Output);
+    failure_.recordOutput(temporaryPath());
     return CommitResult::Failed;
   }
   if (!fs.rename(temporary_.c_str(), final_.c_str())) {
@@ -79,7 +79,7 @@ CommitResult StagedFile::commit(bool durable) {
     const platform::SystemError refused = platform::lastFileError();
     const bool directory = fs.pathStatus(final_.c_str(), existing) && existing.kind == platform::FileKind::Directory;
     platform::setLastFileError(directory ? platform::simulatedError(platform::SystemError::Kind::IsDirectory) : refused);
-    failure_.record(WriteFailure::Kind::Output, WriteFailure::Subject::Output);
+    failure_.recordOutput(finalPath());
     return CommitResult::Failed;
   }
   pending_ = false;
@@ -97,7 +97,7 @@ CommitResult StagedFile::commit(bool durable) {
       result = CommitResult::Displaced;
     }
   }
-  if (result != CommitResult::Committed) failure_.record(WriteFailure::Kind::Output, WriteFailure::Subject::Output);
+  if (result != CommitResult::Committed) failure_.recordOutput(finalPath());
   return result;
 }
 

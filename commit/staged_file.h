@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "commit/file_name.h"
 #include "platform/files.h"
 #include "platform/system_error.h"
 #include "xtd/dstring.h"
@@ -13,20 +14,23 @@
 // the format cannot hold, or an archive that changed between two passes.
 struct WriteFailure {
   enum class Kind : std::uint8_t { None, Header, Output, Limit, Unsupported, Changed };
-  // Which of the output's names the failed call was about.
-  enum class Subject : std::uint8_t { Temporary, Output };
 
   Kind kind = Kind::None;
-  Subject subject = Subject::Temporary;
+  // An output failure's reason, and the file (temporary or final) it was
+  // about.
   platform::SystemError error;
+  FileName file;
 
-  // Keeps the first failure: later ones are its consequences. An output
-  // failure takes the thread's last file error as its reason.
-  void record(Kind k, Subject about = Subject::Temporary) {
+  // Each keeps the first failure: later ones are its consequences.
+  void record(Kind k) {
+    if (kind == Kind::None) kind = k;
+  }
+  // The call on `path` that has just failed, with the system's reason.
+  void recordOutput(const char16_t* path) {
     if (kind != Kind::None) return;
-    kind = k;
-    subject = about;
-    if (k == Kind::Output) error = platform::lastFileError();
+    kind = Kind::Output;
+    error = platform::lastFileError();
+    file = FileName(path);
   }
 };
 

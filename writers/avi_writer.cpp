@@ -20,13 +20,13 @@ bool AVIWriter::open(const xtd::strview* header) {
   parseStreamHeader(*header, h);
   const std::uint32_t fps = h.framesPerSecond == 0 ? 30 : h.framesPerSecond;
   framesPerSecond_ = fps;
-  if (!output_->createStream(AviFile::kStreamBufferSize)) return refuse(WriteFailure::Kind::Output);
+  if (!output_->createStream(AviFile::kStreamBufferSize)) return refuseOutput();
   file_ = aviOpenFile(h.width, h.height, fps, output_->stream());
-  if (!file_) return refuse(WriteFailure::Kind::Output);
+  if (!file_) return refuseOutput();
   stream_ = aviAddStream(file_.get());
   if (!stream_) {
     platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::OutOfMemory));
-    return refuse(WriteFailure::Kind::Output);
+    return refuseOutput();
   }
   return true;
 }
@@ -34,7 +34,7 @@ bool AVIWriter::open(const xtd::strview* header) {
 bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*ticks*/, int /*kind*/) {
   if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
   if (!aviFrameFits(file_.get(), frame->length)) return refuse(WriteFailure::Kind::Limit);
-  if (!aviWriteFrame(stream_.get(), frame->data, frame->length)) return refuse(WriteFailure::Kind::Output);
+  if (!aviWriteFrame(stream_.get(), frame->data, frame->length)) return refuseOutput();
   ++frames_;
   return true;
 }
@@ -50,7 +50,7 @@ bool AVIWriter::indexFrame(const xtd::strview* frame, std::uint32_t, std::uint32
 bool AVIWriter::complete(const platform::FileStatus* archive) {
   if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
   stream_.reset();
-  if (!aviCompleteFile(file_.get())) return refuse(WriteFailure::Kind::Output);
+  if (!aviCompleteFile(file_.get())) return refuseOutput();
   file_.reset();
   if (!output_->seal(archive)) {
     failure_ = output_->failure();

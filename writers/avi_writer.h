@@ -32,6 +32,11 @@ class AVIWriter : public WriterIf {
     failure_.record(kind);
     return false;
   }
+  // A call on the output file has just failed.
+  bool refuseOutput() {
+    failure_.recordOutput(output_->temporaryPath());
+    return false;
+  }
 
   // The records go before the file they describe: an unfinished output is
   // not patched, only closed and removed.

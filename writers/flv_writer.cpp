@@ -47,12 +47,12 @@ bool FLVWriter::open(const xtd::strview* header) {
   if (!block.appendAvcSequenceHeader(h.sps, h.pps)) return refuse(WriteFailure::Kind::Header);
   headerBlock_ = block.takeBuffer();
 
-  if (!output_->create()) return refuse(WriteFailure::Kind::Output);
+  if (!output_->create()) return refuseOutput();
 
   buffer_ = std::make_unique<xtd::dstringbuf>();
   buffer_->reset(kBufferCapacity);
   if (buffer_->write_bytes(headerBlock_.data(), headerBlock_.length()) != headerBlock_.length()) {
-    return refuse(WriteFailure::Kind::Output);
+    return refuseOutput();
   }
   pending_ += headerBlock_.length();
   opened_ = true;
@@ -95,7 +95,7 @@ bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks
   out.write(head, kTimestampOffset);
   out.write(stamp, 4);
   if (body != 0) out.write(frame->data + kTagBodyOffset, static_cast<std::int32_t>(body));
-  if (out.fail()) return refuse(WriteFailure::Kind::Output);
+  if (out.fail()) return refuseOutput();
   pending_ += size;
   if (pending_ > kFlushThreshold && !flush()) return false;
   return true;
@@ -117,7 +117,7 @@ bool FLVWriter::flush() {
 }
 
 bool FLVWriter::writeOut(const char* data, std::uint32_t size) {
-  if (!output_->write(data, size)) return refuse(WriteFailure::Kind::Output);
+  if (!output_->write(data, size)) return refuseOutput();
   written_ += size;
   return true;
 }
@@ -136,7 +136,7 @@ bool FLVWriter::complete(const platform::FileStatus* archive) {
     complete = (pending_ == 0 || flush()) && putDoubleBE(headerBlock_, durationOffset_, duration) &&
                fs.seek(output_->handle(), 0) && fs.write(output_->handle(), headerBlock_.data(), headerBlock_.length());
   }
-  if (!complete) return refuse(WriteFailure::Kind::Output);
+  if (!complete) return refuseOutput();
   if (!output_->seal(archive)) {
     failure_ = output_->failure();
     return false;

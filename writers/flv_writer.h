@@ -46,6 +46,11 @@ class FLVWriter : public WriterIf {
     failure_.record(kind);
     return false;
   }
+  // A call on the output file has just failed.
+  bool refuseOutput() {
+    failure_.recordOutput(output_->temporaryPath());
+    return false;
+  }
 
   // Allocated by open and given back by complete.
   std::unique_ptr<xtd::dstringbuf> buffer_;

@@ -73,11 +73,11 @@ bool MP4Writer::open(const xtd::strview* header) {
   width_ = static_cast<std::uint32_t>(width);
   height_ = static_cast<std::uint32_t>(height);
 
-  if (!output_->create()) return refuse(WriteFailure::Kind::Output);
+  if (!output_->create()) return refuseOutput();
   buffer_.reset(new (std::nothrow) char[kBufferSize]);
   if (!buffer_) {
     platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::OutOfMemory));
-    return refuse(WriteFailure::Kind::Output);
+    return refuseOutput();
   }
   opened_ = true;
   return true;
@@ -107,7 +107,7 @@ bool MP4Writer::writeHead() {
   if (!writeMp4Head(index_, track, [this](const char* data, std::size_t size) {
         return append(data, static_cast<std::uint32_t>(size));
       })) {
-    return refuse(WriteFailure::Kind::Output);
+    return refuseOutput();
   }
   return true;
 }
@@ -145,7 +145,7 @@ bool MP4Writer::flush() {
 }
 
 bool MP4Writer::writeOut(const char* data, std::uint32_t size) {
-  return output_->write(data, size) || refuse(WriteFailure::Kind::Output);
+  return output_->write(data, size) || refuseOutput();
 }
 
 bool MP4Writer::complete(const platform::FileStatus* archive) {

@@ -43,6 +43,11 @@ class MP4Writer : public WriterIf {
     failure_.record(kind);
     return false;
   }
+  // A call on the output file has just failed.
+  bool refuseOutput() {
+    failure_.recordOutput(output_->temporaryPath());
+    return false;
+  }
   bool writeHead();
   bool append(const char* data, std::uint32_t size);
   bool flush();

@@ -8,13 +8,13 @@ SubtitleWriter::SubtitleWriter(xtd::wstrview archivePath)
 
 bool SubtitleWriter::open() {
   if (output_->create()) return true;
-  failure_.record(WriteFailure::Kind::Output);
+  failure_.recordOutput(output_->temporaryPath());
   return false;
 }
 
 bool SubtitleWriter::write(const char* data, std::size_t size) {
   if (output_->write(data, static_cast<std::uint32_t>(size))) return true;
-  failure_.record(WriteFailure::Kind::Output);
+  failure_.recordOutput(output_->temporaryPath());
   return false;
 }
 

@@ -91,19 +91,28 @@ class ReportTest(unittest.TestCase):
 
     @unittest.skipIf(avdtool.WINDOWS, "file size limits are a POSIX matter")
     def test_a_full_disk_gives_the_systems_reason(self):
-        self.put("big.avd", avdfixture.mjpeg_header(25, 16, 16) + avdfixture.record(1, bytes(100_000)))
+        def session(side, picture_bytes):
+            picture = b"\xff\xd8\xff" + bytes(picture_bytes) + b"\xff\xd9"
+            return avdfixture.mjpeg_header(25, side, side) + avdfixture.record(1, picture)
+
+        big, small = session(16, 100_000), session(32, 1000)
 
         def limit():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (50_000, 50_000))
 
-        result = subprocess.run([avdtool.EXE, self.dir], capture_output=True, preexec_fn=limit, timeout=300)
-        self.assertEqual(result.returncode, 1)
-        # The call that failed and the file it wrote, then the system's words.
-        self.assertRegex(result.stderr.decode(),
-                         f"^avdconv: kept {re.escape(self.shown('big.avd'))}: output could not be written: "
-                         rf"fwrite big\.avi\.\d+-[0-9a-f]{{8}}\.avdconv-tmp: {os.strerror(27)}\n"
-                         "avdconv: 0 converted, 1 kept, 0 skipped\n$")
+        # The file named is the one written, a later session's too.
+        for options, archive, written in (([], big, "big.avi"), (["--salvage"], small + big, "big.2.avi")):
+            with self.subTest(written=written):
+                self.put("big.avd", archive)
+                result = subprocess.run([avdtool.EXE, *options, self.dir], capture_output=True, preexec_fn=limit,
+                                        timeout=300)
+                self.assertEqual(result.returncode, 1)
+                # The call that failed and the file it wrote, then the system's words.
+                self.assertRegex(result.stderr.decode(),
+                                 f"^avdconv: kept {re.escape(self.shown('big.avd'))}: output could not be written: "
+                                 rf"fwrite {re.escape(written)}\.\d+-[0-9a-f]{{8}}\.avdconv-tmp: {os.strerror(27)}\n"
+                                 "avdconv: 0 converted, 1 kept, 0 skipped\n$")
 
     @unittest.skipIf(avdtool.WINDOWS, "names are UTF-16 and paths are not limited this way on Windows")
     def test_paths_the_tool_cannot_use_are_reported(self):
