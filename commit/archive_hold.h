@@ -37,10 +37,12 @@ class ArchiveHold {
   // Of two holds, the one opened first has the smaller number.
   std::uint64_t openOrder() const { return openOrder_; }
 
-  // How a removal ended; `modifiedAgo` (seconds) for a Recent one.
+  // How a removal ended; `modifiedAgo` (seconds) for a Recent one, the
+  // system's reason for a Failed one.
   struct Removal {
     platform::RemoveResult result = platform::RemoveResult::Failed;
     std::int64_t modifiedAgo = 0;
+    platform::SystemError error;
   };
   // Removes the archive if its name still means the file as it stood when
   // it was read to its end and nobody may be writing it (see

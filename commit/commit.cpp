@@ -80,7 +80,7 @@ ConversionOutcome afterRemoval(const ArchiveHold::Removal& removal, const Comple
       break;
   }
   outcome.reason = Reason::CannotDelete;
-  return about(outcome, Subject::Archive, platform::lastFileError());
+  return about(outcome, Subject::Archive, removal.error);
 }
 
 ConversionOutcome outOfMemory(ConversionOutcome o) {
@@ -143,15 +143,16 @@ void commitConversions(CompletedConversion* batch, std::size_t count, const Comp
   // an archive go. A file system that cannot sync a directory has made the
   // names as durable as it can with the files' own flushes.
   if (anyCommitted) {
-    platform::SyncResult synced = platform::SyncResult::Failed;
+    bool synced = false;
+    platform::SystemError error;
     try {
-      synced = fs.syncParentDirectory(anyCommitted->outputs.front()->finalPath());
+      synced = fs.syncParentDirectory(anyCommitted->outputs.front()->finalPath()) != platform::SyncResult::Failed;
+      if (!synced) error = platform::lastFileError();
     } catch (const std::bad_alloc&) {
-      platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::OutOfMemory));
+      error = platform::simulatedError(platform::SystemError::Kind::OutOfMemory);
     }
-    if (synced == platform::SyncResult::Failed) {
+    if (!synced) {
       // The outputs are in place: what is not sure is that they stay.
-      const platform::SystemError error = platform::lastFileError();
       for (std::size_t i = 0; i < count; ++i) {
         CompletedConversion& c = batch[i];
         if (!c.committed) continue;

@@ -75,30 +75,30 @@ CommitResult StagedFile::commit(bool durable) {
   if (!fs.rename(temporary_.c_str(), final_.c_str())) {
     // A directory at the final name refuses the rename (with another error
     // on each system): it is looked for only then, not for every output.
-    platform::FileStatus existing;
     const platform::SystemError refused = platform::lastFileError();
+    platform::FileStatus existing;
     const bool directory = fs.pathStatus(final_.c_str(), existing) && existing.kind == platform::FileKind::Directory;
-    platform::setLastFileError(directory ? platform::simulatedError(platform::SystemError::Kind::IsDirectory) : refused);
-    failure_.recordOutput(finalPath());
+    failure_.recordOutput(finalPath(), directory ? platform::simulatedError(platform::SystemError::Kind::IsDirectory)
+                                                 : refused);
     return CommitResult::Failed;
   }
   pending_ = false;
-  CommitResult result = CommitResult::Committed;
   if (fs.syncName(final_.c_str()) == platform::SyncResult::Failed) {
-    result = CommitResult::Unconfirmed;
-  } else {
-    // The rename went by name: had anything else taken the temporary name,
-    // or the final one since, the archive must stay.
-    platform::FileStatus landed;
-    if (!fs.pathStatus(final_.c_str(), landed)) {
-      result = CommitResult::Displaced;
-    } else if (!(landed.identity == identity_)) {
-      platform::setLastFileError(platform::SystemError{});
-      result = CommitResult::Displaced;
-    }
+    failure_.recordOutput(finalPath());
+    return CommitResult::Unconfirmed;
   }
-  if (result != CommitResult::Committed) failure_.recordOutput(finalPath());
-  return result;
+  // The rename went by name: had anything else taken the temporary name, or
+  // the final one since, the archive must stay.
+  platform::FileStatus landed;
+  if (!fs.pathStatus(final_.c_str(), landed)) {
+    failure_.recordOutput(finalPath());
+    return CommitResult::Displaced;
+  }
+  if (!(landed.identity == identity_)) {
+    failure_.recordOutput(finalPath(), platform::SystemError{});
+    return CommitResult::Displaced;
+  }
+  return CommitResult::Committed;
 }
 
 void StagedFile::discard() {

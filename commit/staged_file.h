@@ -25,11 +25,13 @@ struct WriteFailure {
   void record(Kind k) {
     if (kind == Kind::None) kind = k;
   }
-  // The call on `path` that has just failed, with the system's reason.
-  void recordOutput(const char16_t* path) {
+  // The call on `path` that has just failed, with the system's reason
+  // (or the one given).
+  void recordOutput(const char16_t* path) { recordOutput(path, platform::lastFileError()); }
+  void recordOutput(const char16_t* path, const platform::SystemError& reason) {
     if (kind != Kind::None) return;
     kind = Kind::Output;
-    error = platform::lastFileError();
+    error = reason;
     file = FileName(path);
   }
 };
