@@ -57,11 +57,12 @@ ConversionOutcome gone(xtd::wstrview path) {
   return ConversionOutcome::because(Reason::Vanished, platform::simulatedError(SystemError::Kind::NotFound));
 }
 
-// Whether this run holds the file `path` names under another name.
-bool heldByThisRun(xtd::wstrview path) {
+// Whether this run holds the file `path` names under another name, or has
+// let go of it since the count of holds was `since`.
+bool heldByThisRun(xtd::wstrview path, std::uint64_t since) {
   xtd::dwstring name(path);
   platform::FileStatus status;
-  return platform::files().pathStatus(name.c_str(), status) && HeldArchive::heldByThisRun(status.identity);
+  return platform::files().pathStatus(name.c_str(), status) && HeldArchive::heldSince(status.identity, since);
 }
 
 // Opens and locks the archive whose name is `path`, as the file that name
@@ -77,8 +78,8 @@ std::optional<ConversionOutcome> claim(xtd::wstrview path, AvdReader& reader) {
       if (why == SystemError::Kind::NotFound) return gone(path);
       // Held without sharing: on Windows also while this run removes
       // another name of the file (a hard link), which may have let it go
-      // by the time this run has looked at what it holds (hence this order).
-      if (why == SystemError::Kind::Busy && (heldByThisRun(path) || HeldArchive::changes() != heldBefore)) {
+      // by the time this run looks at what it holds.
+      if (why == SystemError::Kind::Busy && heldByThisRun(path, heldBefore)) {
         return ConversionOutcome::because(Reason::WaitingForOtherName);
       }
       return cannotOpen();

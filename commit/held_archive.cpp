@@ -1,5 +1,6 @@
 #include "commit/held_archive.h"
 
+#include <cstddef>
 #include <map>
 
 #include "ostra/lock.h"
@@ -10,6 +11,13 @@ Ostra::Lock g_lock{"HeldArchives"};
 // A count per file, so that no release can forget another's hold.
 std::map<platform::FileIdentity, int> g_held;
 std::uint64_t g_changes = 0;
+// The last files let go of, each with the count of changes at its release.
+struct Release {
+  platform::FileIdentity file;
+  std::uint64_t change = 0;
+};
+constexpr std::size_t kReleasesKept = 256;
+Release g_releases[kReleasesKept];
 
 }  // namespace
 
@@ -42,16 +50,23 @@ void HeldArchive::reset() {
   held_ = false;
   Ostra::LockGuard guard(g_lock);
   ++g_changes;
+  g_releases[g_changes % kReleasesKept] = Release{file_, g_changes};
   const auto it = g_held.find(file_);
   if (it != g_held.end() && --it->second == 0) g_held.erase(it);
-}
-
-bool HeldArchive::heldByThisRun(const platform::FileIdentity& file) {
-  Ostra::LockGuard guard(g_lock);
-  return g_held.count(file) != 0;
 }
 
 std::uint64_t HeldArchive::changes() {
   Ostra::LockGuard guard(g_lock);
   return g_changes;
+}
+
+bool HeldArchive::heldSince(const platform::FileIdentity& file, std::uint64_t since) {
+  Ostra::LockGuard guard(g_lock);
+  if (g_held.count(file) != 0) return true;
+  // Releases older than those kept may have been this file's.
+  if (g_changes - since >= kReleasesKept) return true;
+  for (const Release& r : g_releases) {
+    if (r.change > since && r.file == file) return true;
+  }
+  return false;
 }

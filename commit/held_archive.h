@@ -42,11 +42,12 @@ class HeldArchive {
   // not taken either. Throws std::bad_alloc without memory to record it.
   Claim claim(platform::FileHandle file, const platform::FileIdentity& identity);
 
-  // Whether this run holds the file under another name.
-  static bool heldByThisRun(const platform::FileIdentity& file);
-  // Counts every hold and release: a number that has not moved tells that
-  // no file was taken or let go meanwhile.
+  // Counts every hold and release, for heldSince.
   static std::uint64_t changes();
+  // Whether this run holds the file, or has let go of it since `changes()`
+  // said `since`: a file that could not be opened for a moment may have
+  // been held by this run under another name, which let go meanwhile.
+  static bool heldSince(const platform::FileIdentity& file, std::uint64_t since);
 
  private:
   void hold();  // under the registry's lock

@@ -260,35 +260,43 @@ TEST(OtherNameTest, AFileThisRunHoldsIsNeverTakenAgainThroughAnotherName) {
 }
 
 // A name that cannot be opened while this run removes another name of its
-// file waits, even when the removal ends before this run has looked.
-TEST(OtherNameTest, ANameHeldOffByThisRunsRemovalWaitsEvenIfTheRemovalEndsMeanwhile) {
-  avdtest::MemoryFiles disk;
-  disk.put(kArchive, archiveBytes("jpeg"));
-  disk.put(kOther, archiveBytes("jpeg"));
-  // This run holds b.avd's file under the name a.avd.
-  HeldArchive removing;
-  platform::ScopedFile removingFile(disk.openForRead(kArchive.c_str()));
-  {
-    avdtest::ScopedFileApi scoped(disk);
-    ASSERT_EQ(removing.claim(removingFile.get(), disk.statusOf(kOther).identity), HeldArchive::Claim::Taken);
+// file waits, even when the removal ends before this run has looked; one
+// that another program holds does not, whatever else this run lets go.
+TEST(OtherNameTest, ANameHeldOffWithoutSharingWaitsOnlyForThisRun) {
+  enum class Holder { ThisRunUnderAnotherName, ThisRunAnotherFile, AnotherProgram };
+  for (Holder holder : {Holder::ThisRunUnderAnotherName, Holder::ThisRunAnotherFile, Holder::AnotherProgram}) {
+    avdtest::MemoryFiles disk;
+    disk.put(kArchive, archiveBytes("jpeg"));
+    disk.put(kOther, archiveBytes("jpeg"));
+    // Under the name a.avd, this run holds b.avd's file or a.avd's own.
+    HeldArchive removing;
+    platform::ScopedFile removingFile(disk.openForRead(kArchive.c_str()));
+    if (holder != Holder::AnotherProgram) {
+      avdtest::ScopedFileApi scoped(disk);
+      const auto& held = holder == Holder::ThisRunUnderAnotherName ? kOther : kArchive;
+      ASSERT_EQ(removing.claim(removingFile.get(), disk.statusOf(held).identity), HeldArchive::Claim::Taken);
+    }
+    // b.avd is held without sharing; this run's hold ends by the time b.avd's
+    // name is looked at.
+    struct Sharing final : platform::FileApiWrapper {
+      Sharing(avdtest::MemoryFiles& d, HeldArchive& r) : FileApiWrapper(d), removal(r) {}
+      platform::FileHandle openForRead(const char16_t* path, platform::FileStatus* opened) override {
+        if (path != kOther) return FileApiWrapper::openForRead(path, opened);
+        platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::Busy));
+        return platform::kInvalidFile;
+      }
+      bool pathStatus(const char16_t* path, platform::FileStatus& out) override {
+        removal.reset();
+        return FileApiWrapper::pathStatus(path, out);
+      }
+      HeldArchive& removal;
+    } sharing(disk, removing);
+    avdtest::ScopedFileApi scoped(sharing);
+    EXPECT_EQ(convertArchive(view(kOther)).reason, holder == Holder::ThisRunUnderAnotherName
+                                                       ? ConversionOutcome::Reason::WaitingForOtherName
+                                                       : ConversionOutcome::Reason::HeldByProgram)
+        << static_cast<int>(holder);
   }
-  // The removal holds the file without sharing it, and is over by the time
-  // b.avd's name is looked at.
-  struct Sharing final : platform::FileApiWrapper {
-    Sharing(avdtest::MemoryFiles& d, HeldArchive& r) : FileApiWrapper(d), removal(r) {}
-    platform::FileHandle openForRead(const char16_t* path, platform::FileStatus* opened) override {
-      if (path != kOther) return FileApiWrapper::openForRead(path, opened);
-      platform::setLastFileError(platform::simulatedError(platform::SystemError::Kind::Busy));
-      return platform::kInvalidFile;
-    }
-    bool pathStatus(const char16_t* path, platform::FileStatus& out) override {
-      removal.reset();
-      return FileApiWrapper::pathStatus(path, out);
-    }
-    HeldArchive& removal;
-  } sharing(disk, removing);
-  avdtest::ScopedFileApi scoped(sharing);
-  EXPECT_EQ(convertArchive(view(kOther)).reason, ConversionOutcome::Reason::WaitingForOtherName);
 }
 
 // What killed runs left is removed once quiet; what a live run writes stays.
