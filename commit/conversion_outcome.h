@@ -6,8 +6,8 @@
 #include "platform/system_error.h"
 
 // How the conversion of one archive ended, with what a report needs to say
-// why an archive is still there. Trivially copyable: recording an outcome
-// needs no memory of its own.
+// why an archive is still there. Copying or recording an outcome needs no
+// memory of its own and cannot fail.
 struct ConversionOutcome {
   enum class Reason : std::uint8_t {
     Converted,  // output in place, archive deleted
