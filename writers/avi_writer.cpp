@@ -1,10 +1,9 @@
 #include "writers/avi_writer.h"
 
-#include "commit/output_path.h"
 #include "archive/stream_header.h"
 
 AVIWriter::AVIWriter(xtd::wstrview archivePath)
-    : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"avi", 3)).view(), u"avi")) {
+    : StagedWriter(archivePath, u"avi") {
   sized_.runningLength = AviFile::kHeaderSize;
 }
 
@@ -15,7 +14,7 @@ bool AVIWriter::acceptsHeader(const xtd::strview* header) {
 }
 
 bool AVIWriter::open(const xtd::strview* header) {
-  if (file_ || failure_.kind != WriteFailure::Kind::None || !acceptsHeader(header)) return false;
+  if (file_ || failed() || !acceptsHeader(header)) return false;
   StreamHeader h;
   parseStreamHeader(*header, h);
   const std::uint32_t fps = h.framesPerSecond == 0 ? 30 : h.framesPerSecond;
@@ -32,7 +31,7 @@ bool AVIWriter::open(const xtd::strview* header) {
 }
 
 bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*ticks*/, int /*kind*/) {
-  if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (!stream_ || failed()) return false;
   if (!aviFrameFits(file_.get(), frame->length)) return refuse(WriteFailure::Kind::Limit);
   if (!aviWriteFrame(stream_.get(), frame->data, frame->length)) return refuseOutput();
   ++frames_;
@@ -40,7 +39,7 @@ bool AVIWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* /*tic
 }
 
 bool AVIWriter::indexFrame(const xtd::strview* frame, std::uint32_t, std::uint32_t, int) {
-  if (failure_.kind != WriteFailure::Kind::None) return false;
+  if (failed()) return false;
   if (!aviFrameFits(&sized_, frame->length)) return refuse(WriteFailure::Kind::Limit);
   sized_.runningLength += 8 + frame->length + (frame->length & 1u);
   ++sized_.mainHeader.totalFrames;
@@ -48,14 +47,11 @@ bool AVIWriter::indexFrame(const xtd::strview* frame, std::uint32_t, std::uint32
 }
 
 bool AVIWriter::complete(const platform::FileStatus* archive) {
-  if (!stream_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (!stream_ || failed()) return false;
   stream_.reset();
   if (!aviCompleteFile(file_.get())) return refuseOutput();
   file_.reset();
-  if (!output_->seal(archive)) {
-    failure_ = output_->failure();
-    return false;
-  }
+  if (!sealOutput(archive)) return false;
   completed_ = true;
   return true;
 }

@@ -3,11 +3,11 @@
 #include <memory>
 
 #include "writers/avi_file.h"
-#include "writers/writer_if.h"
+#include "writers/staged_writer.h"
 #include "xtd/dstring.h"
 
 // Turns an MJPEG archive into an AVI file next to it, one chunk per frame.
-class AVIWriter : public WriterIf {
+class AVIWriter : public StagedWriter {
  public:
   explicit AVIWriter(xtd::wstrview archivePath);
 
@@ -22,25 +22,9 @@ class AVIWriter : public WriterIf {
   bool complete(const platform::FileStatus* archive) override;
   std::unique_ptr<StagedFile> takeOutput() override;
 
-  const WriteFailure& failure() const override { return failure_; }
-  // Until the output is taken.
-  const char16_t* outputPath() const override { return output_->finalPath(); }
-  const char16_t* outputExtension() const override { return u"avi"; }
-
  private:
-  bool refuse(WriteFailure::Kind kind) {
-    failure_.record(kind);
-    return false;
-  }
-  // A call on the output file has just failed.
-  bool refuseOutput() {
-    failure_.recordOutput(output_->temporaryPath());
-    return false;
-  }
-
-  // The records go before the file they describe: an unfinished output is
-  // not patched, only closed and removed.
-  std::unique_ptr<StagedFile> output_;
+  // Gone before the output they describe: an unfinished output is not
+  // patched, only closed and removed.
   std::unique_ptr<AviFile> file_;
   std::unique_ptr<AviStream> stream_;
   std::int64_t timeOf(std::uint64_t frame) const {
@@ -52,5 +36,4 @@ class AVIWriter : public WriterIf {
   bool completed_ = false;
   std::uint32_t framesPerSecond_ = 30;
   std::uint64_t frames_ = 0;
-  WriteFailure failure_;
 };

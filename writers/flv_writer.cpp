@@ -6,7 +6,6 @@
 #include "writers/h264/avc_config.h"
 #include "writers/h264/nal_unit.h"
 #include "writers/h264/picture_size.h"
-#include "commit/output_path.h"
 #include "archive/stream_header.h"
 #include "xtd/byte_order.h"
 #include "xtd/olwstream.h"
@@ -26,7 +25,7 @@ void pictureSize(xtd::strview sps, std::int32_t& width, std::int32_t& height) {
 }  // namespace
 
 FLVWriter::FLVWriter(xtd::wstrview archivePath)
-    : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"flv", 3)).view(), u"flv")) {}
+    : StagedWriter(archivePath, u"flv") {}
 
 bool FLVWriter::acceptsHeader(const xtd::strview* header) {
   StreamHeader h;
@@ -37,7 +36,7 @@ bool FLVWriter::acceptsHeader(const xtd::strview* header) {
 }
 
 bool FLVWriter::open(const xtd::strview* header) {
-  if (opened_ || failure_.kind != WriteFailure::Kind::None || !acceptsHeader(header)) return false;
+  if (opened_ || failed() || !acceptsHeader(header)) return false;
   StreamHeader h;
   parseStreamHeader(*header, h);
   pictureSize(h.sps, width_, height_);
@@ -60,7 +59,7 @@ bool FLVWriter::open(const xtd::strview* header) {
 }
 
 bool FLVWriter::writeFrame(const xtd::strview* frame, const std::uint32_t* ticks, int /*kind*/) {
-  if (!opened_ || completed_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (!opened_ || completed_ || failed()) return false;
   if (!started_) {
     started_ = true;
     startTicks_ = *ticks;
@@ -123,7 +122,7 @@ bool FLVWriter::writeOut(const char* data, std::uint32_t size) {
 }
 
 bool FLVWriter::complete(const platform::FileStatus* archive) {
-  if (!opened_ || completed_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (!opened_ || completed_ || failed()) return false;
   platform::FileApi& fs = platform::files();
   // Whole seconds, as the last frame's timestamp says.
   const double duration = static_cast<double>(static_cast<std::int32_t>(lastMs_) / 1000);
@@ -137,10 +136,7 @@ bool FLVWriter::complete(const platform::FileStatus* archive) {
                fs.seek(output_->handle(), 0) && fs.write(output_->handle(), headerBlock_.data(), headerBlock_.length());
   }
   if (!complete) return refuseOutput();
-  if (!output_->seal(archive)) {
-    failure_ = output_->failure();
-    return false;
-  }
+  if (!sealOutput(archive)) return false;
   // The file now holds everything: what stays in memory until the commit is
   // the handle and the names. The rest is written back by the commit's
   // flush, with the batch's: one start of write-back per small file costs

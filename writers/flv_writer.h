@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "platform/files.h"
-#include "writers/writer_if.h"
+#include "writers/staged_writer.h"
 #include "xtd/dstring.h"
 #include "xtd/dstringbuf.h"
 
@@ -12,7 +12,7 @@
 // holds every frame as a complete FLV video tag; the writer puts the header
 // block in front, restamps each tag relative to the first frame, collects
 // the output in memory and writes it in blocks of about 1 MiB.
-class FLVWriter : public WriterIf {
+class FLVWriter : public StagedWriter {
  public:
   static constexpr std::uint32_t kFlushThreshold = 0x100000;
   // The buffer's storage: room for what a flush leaves at most, so that
@@ -31,10 +31,6 @@ class FLVWriter : public WriterIf {
   bool complete(const platform::FileStatus* archive) override;
   std::unique_ptr<StagedFile> takeOutput() override;
 
-  const WriteFailure& failure() const override { return failure_; }
-  // Until the output is taken.
-  const char16_t* outputPath() const override { return output_->finalPath(); }
-  const char16_t* outputExtension() const override { return u"flv"; }
   std::int32_t width() const { return width_; }
   std::int32_t height() const { return height_; }
 
@@ -42,15 +38,6 @@ class FLVWriter : public WriterIf {
   // Writes everything held in memory to the file in one write.
   bool flush();
   bool writeOut(const char* data, std::uint32_t size);
-  bool refuse(WriteFailure::Kind kind) {
-    failure_.record(kind);
-    return false;
-  }
-  // A call on the output file has just failed.
-  bool refuseOutput() {
-    failure_.recordOutput(output_->temporaryPath());
-    return false;
-  }
 
   // Allocated by open and given back by complete.
   std::unique_ptr<xtd::dstringbuf> buffer_;
@@ -65,12 +52,9 @@ class FLVWriter : public WriterIf {
   std::uint64_t frames_ = 0;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
-  std::unique_ptr<StagedFile> output_;
   std::uint64_t written_ = 0;
   bool opened_ = false;
   bool completed_ = false;
-  // Set by the first refusal; nothing is written after it.
-  WriteFailure failure_;
   xtd::dstring headerBlock_;
   std::uint32_t durationOffset_ = 0;
 };

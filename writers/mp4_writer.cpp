@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "commit/output_path.h"
 #include "writers/h264/avc_config.h"
 #include "writers/h264/nal_unit.h"
 #include "writers/h264/picture_size.h"
@@ -50,7 +49,7 @@ std::int32_t compositionMs(const xtd::strview& frame) {
 }  // namespace
 
 MP4Writer::MP4Writer(xtd::wstrview archivePath)
-    : output_(std::make_unique<StagedFile>(outputPathFor(archivePath, xtd::wstrview(u"mp4", 3)).view(), u"mp4")) {}
+    : StagedWriter(archivePath, u"mp4") {}
 
 bool MP4Writer::acceptsHeader(const xtd::strview* header) {
   StreamHeader h;
@@ -61,7 +60,7 @@ bool MP4Writer::acceptsHeader(const xtd::strview* header) {
 }
 
 bool MP4Writer::open(const xtd::strview* header) {
-  if (opened_ || failure_.kind != WriteFailure::Kind::None || !acceptsHeader(header)) return false;
+  if (opened_ || failed() || !acceptsHeader(header)) return false;
   StreamHeader h;
   parseStreamHeader(*header, h);
   sps_.assign(h.sps);
@@ -85,7 +84,7 @@ bool MP4Writer::open(const xtd::strview* header) {
 
 bool MP4Writer::indexFrame(const xtd::strview* frame, std::uint32_t seconds, std::uint32_t microseconds, int kind) {
   // Unopened in a dry run, which only asks.
-  if (headWritten_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (headWritten_ || failed()) return false;
   switch (classify(*frame)) {
     case Frame::EndOfSequence:
       return true;
@@ -113,7 +112,7 @@ bool MP4Writer::writeHead() {
 }
 
 bool MP4Writer::writeFrame(const xtd::strview* frame, const std::uint32_t* /*ticks*/, int /*kind*/) {
-  if (!opened_ || completed_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (!opened_ || completed_ || failed()) return false;
   if (!headWritten_ && !writeHead()) return false;
   const Frame what = classify(*frame);
   if (what == Frame::EndOfSequence) return true;
@@ -149,14 +148,11 @@ bool MP4Writer::writeOut(const char* data, std::uint32_t size) {
 }
 
 bool MP4Writer::complete(const platform::FileStatus* archive) {
-  if (!opened_ || completed_ || failure_.kind != WriteFailure::Kind::None) return false;
+  if (!opened_ || completed_ || failed()) return false;
   if (!headWritten_ && !writeHead()) return false;
   if (written_ != index_.count()) return refuse(WriteFailure::Kind::Changed);
   if (!flush()) return false;
-  if (!output_->seal(archive)) {
-    failure_ = output_->failure();
-    return false;
-  }
+  if (!sealOutput(archive)) return false;
   // What stays in memory until the commit is the handle and the names.
   buffer_.reset();
   completed_ = true;

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "writers/mp4/mp4_index.h"
-#include "writers/writer_if.h"
+#include "writers/staged_writer.h"
 #include "xtd/dstring.h"
 
 // Turns an H.264 archive into a progressive MP4 file next to it: ftyp, the
@@ -14,7 +14,7 @@
 // that, and the second pass (writeFrame) appends each frame's NAL units as
 // the archive carries them, once, without their FLV framing. Each frame is
 // timed by its capture clock.
-class MP4Writer : public WriterIf {
+class MP4Writer : public StagedWriter {
  public:
   // Output collected in memory before it is written.
   static constexpr std::uint32_t kBufferSize = 0x100000;
@@ -31,29 +31,15 @@ class MP4Writer : public WriterIf {
   bool complete(const platform::FileStatus* archive) override;
   std::unique_ptr<StagedFile> takeOutput() override;
 
-  const WriteFailure& failure() const override { return failure_; }
-  // Until the output is taken.
-  const char16_t* outputPath() const override { return output_->finalPath(); }
-  const char16_t* outputExtension() const override { return u"mp4"; }
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
 
  private:
-  bool refuse(WriteFailure::Kind kind) {
-    failure_.record(kind);
-    return false;
-  }
-  // A call on the output file has just failed.
-  bool refuseOutput() {
-    failure_.recordOutput(output_->temporaryPath());
-    return false;
-  }
   bool writeHead();
   bool append(const char* data, std::uint32_t size);
   bool flush();
   bool writeOut(const char* data, std::uint32_t size);
 
-  std::unique_ptr<StagedFile> output_;
   Mp4Index index_;
   // Copies of the parameter sets: the header's view ends with open.
   xtd::dstring sps_;
@@ -68,5 +54,4 @@ class MP4Writer : public WriterIf {
   // Samples written in the second pass, and where the last one begins.
   std::uint32_t written_ = 0;
   std::int64_t frameTime_ = 0;
-  WriteFailure failure_;
 };
